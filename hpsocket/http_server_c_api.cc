@@ -1,0 +1,1 @@
+#include "HPSocket4C.h"

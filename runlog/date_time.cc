@@ -1,0 +1,1 @@
+#include "runlog/date_time.h"

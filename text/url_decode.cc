@@ -1,0 +1,1 @@
+#include "text/url_decode.h"

@@ -1,0 +1,1 @@
+#include "web/header_cookie.h"
