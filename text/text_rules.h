@@ -23,6 +23,11 @@ enum class Case { kExact, kIgnoreAscii };
 int FindText(std::string_view text, std::string_view pattern, int start = 1,
              Case letters = Case::kExact);
 
+/// Position of the last occurrence of `pattern` in `text` under FindText's rules; 0 when there is
+/// none. An empty pattern is found at 1 in a text that is not empty. One pass over the text.
+/// FindLastText("/a/b", "/") == 3.
+int FindLastText(std::string_view text, std::string_view pattern, Case letters = Case::kExact);
+
 /// True when `pattern` occurs in `text` under FindText's rules.
 bool ContainsText(std::string_view text, std::string_view pattern, Case letters = Case::kExact);
 
