@@ -1,0 +1,362 @@
+#include "hpsocket/thread_pool.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+#include "hpsocket/thread_role.h"
+
+namespace quillmere {
+namespace {
+
+constexpr DWORD kMaxDefaultThreadCount = 500;
+
+// The pool whose worker the calling thread is, or null. Set once when a worker starts.
+thread_local const void* t_worker_of = nullptr;
+
+bool IsUnlimited(DWORD wait_ms) {
+  return wait_ms == 0 || wait_ms == INFINITE;
+}
+
+bool IsValidPolicy(En_HP_RejectedPolicy policy) {
+  return policy == TRP_CALL_FAIL || policy == TRP_WAIT_FOR || policy == TRP_CALLER_RUN;
+}
+
+void RunAndRelease(const ThreadPool::Task& task) {
+  task.run(task.arg);
+  if (task.release != nullptr) task.release(task.arg);
+}
+
+// Thread attributes for workers: detached, with `stack_size` bytes of stack (0: the default),
+// rounded up to whole pages. Owns the pthread_attr_t.
+class WorkerAttributes {
+ public:
+  WorkerAttributes() {
+    pthread_attr_init(&attr_);
+    pthread_attr_setdetachstate(&attr_, PTHREAD_CREATE_DETACHED);
+  }
+  ~WorkerAttributes() { pthread_attr_destroy(&attr_); }
+  WorkerAttributes(const WorkerAttributes&) = delete;
+  WorkerAttributes& operator=(const WorkerAttributes&) = delete;
+
+  // 0, or EINVAL when the system refuses the size (below its minimum).
+  int SetStackSize(DWORD stack_size) {
+    if (stack_size == 0) return 0;
+    const long page = sysconf(_SC_PAGESIZE);
+    size_t size = stack_size;
+    if (page > 0) size = (size + page - 1) / page * page;
+    return pthread_attr_setstacksize(&attr_, size) == 0 ? 0 : EINVAL;
+  }
+  const pthread_attr_t* get() const { return &attr_; }
+
+ private:
+  pthread_attr_t attr_;
+};
+
+}  // namespace
+
+std::optional<DWORD> ResolveThreadCount(DWORD requested, unsigned cpus) {
+  constexpr int64_t kMax = std::numeric_limits<int>::max();
+  const int64_t n = static_cast<int32_t>(requested);
+  const int64_t count = n > 0    ? n
+                        : n == 0 ? std::min<int64_t>(2 * int64_t{cpus} + 2, kMaxDefaultThreadCount)
+                                 : int64_t{cpus} * -n;
+  if (count < 1 || count > kMax) return std::nullopt;
+  return static_cast<DWORD>(count);
+}
+
+unsigned ProcessorCount() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// Everything a run needs, shared by the ThreadPool object, its workers and any submitter waiting
+// for room; the last of them to let go frees it. Every field is guarded by `mutex`.
+struct ThreadPool::Shared {
+  std::mutex mutex;
+  std::condition_variable work;    // workers: a task was queued, the wanted count fell, or the
+                                   // run ended
+  std::condition_variable room;    // waiting submitters: a full queue gave up a task, or the run
+                                   // is ending
+  std::condition_variable exited;  // Stop: the last worker of the run exited
+  std::condition_variable ended;   // a second Stop: the run ended
+
+  En_HP_ServiceState state = SS_STOPPED;
+  // Counts finished runs. Workers and waiting submitters remember the run they belong to and
+  // leave as soon as it has ended, so a run abandoned by a timed-out Stop never touches the next.
+  uint64_t run = 0;
+  std::deque<Task> queue;
+  DWORD max_queue = 0;
+  En_HP_RejectedPolicy policy = TRP_CALL_FAIL;
+  DWORD stack_size = 0;
+  DWORD wanted = 0;  // workers the run should have
+  DWORD live = 0;    // workers of the run that have not exited yet
+
+  bool HasRoom() const { return max_queue == 0 || queue.size() < max_queue; }
+
+  void Enqueue(const Task& task) {
+    queue.push_back(task);
+    work.notify_one();
+  }
+
+  // Starts `count` more workers for the current run. Caller holds `mutex`. 0, or the error of
+  // the first worker that could not be started; `live` counts the ones that did start.
+  int AddWorkers(const std::shared_ptr<Shared>& self, DWORD count);
+
+  // Closes the run: STOPPED with the settings reset. Caller holds `mutex`.
+  void EndRun() {
+    ++run;
+    state = SS_STOPPED;
+    wanted = 0;
+    live = 0;
+    max_queue = 0;
+    policy = TRP_CALL_FAIL;
+    work.notify_all();
+    room.notify_all();
+    ended.notify_all();
+  }
+
+  // A worker's life: take tasks while there are any; leave when the run has ended, or when the
+  // queue is empty and the run has more workers than it wants.
+  void Work(uint64_t my_run) {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      if (run != my_run) return;
+      if (!queue.empty()) {
+        const bool was_full = !HasRoom();
+        const Task task = queue.front();
+        queue.pop_front();
+        if (was_full) room.notify_one();
+        lock.unlock();
+        RunAndRelease(task);
+        lock.lock();
+        continue;
+      }
+      if (live > wanted) {
+        if (--live == 0) exited.notify_all();
+        return;
+      }
+      work.wait(lock);
+    }
+  }
+
+  static int Submit(std::shared_ptr<Shared> self, Task task, DWORD max_wait_ms);
+  static int Stop(std::shared_ptr<Shared> self, DWORD max_wait_ms);
+
+  // What a new worker thread receives: its own reference to the state and the run it serves.
+  struct WorkerStart {
+    std::shared_ptr<Shared> shared;
+    uint64_t run;
+  };
+  static void* WorkerMain(void* arg) {
+    const std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(arg));
+    t_worker_of = start->shared.get();
+    SetCurrentThreadRole(ThreadRole::kPool);
+    start->shared->Work(start->run);
+    return nullptr;
+  }
+};
+
+int ThreadPool::Shared::AddWorkers(const std::shared_ptr<Shared>& self, DWORD count) {
+  WorkerAttributes attributes;
+  if (int error = attributes.SetStackSize(stack_size)) return error;
+  for (DWORD i = 0; i < count; ++i) {
+    auto* start = new WorkerStart{self, run};
+    pthread_t thread;
+    if (int error = pthread_create(&thread, attributes.get(), &WorkerMain, start)) {
+      delete start;
+      return error;
+    }
+    ++live;
+  }
+  return 0;
+}
+
+int ThreadPool::Shared::Submit(std::shared_ptr<Shared> self, Task task, DWORD max_wait_ms) {
+  if (task.run == nullptr) return EINVAL;
+  Shared& s = *self;
+  std::unique_lock lock(s.mutex);
+  if (s.state != SS_STARTED) return EPERM;
+  if (s.HasRoom()) {
+    s.Enqueue(task);
+    return 0;
+  }
+  switch (s.policy) {
+    case TRP_CALLER_RUN:
+      lock.unlock();
+      RunAndRelease(task);
+      return 0;
+    case TRP_WAIT_FOR: {
+      // `self` keeps the state alive while waiting, even if the pool is destroyed meanwhile.
+      const uint64_t my_run = s.run;
+      const auto settled = [&] { return s.run != my_run || s.state != SS_STARTED || s.HasRoom(); };
+      if (IsUnlimited(max_wait_ms)) {
+        s.room.wait(lock, settled);
+      } else if (!s.room.wait_for(lock, std::chrono::milliseconds(max_wait_ms), settled)) {
+        return EXFULL;
+      }
+      if (s.run != my_run || s.state != SS_STARTED) return EPERM;
+      s.Enqueue(task);
+      return 0;
+    }
+    case TRP_CALL_FAIL:
+      break;
+  }
+  return EXFULL;
+}
+
+int ThreadPool::Shared::Stop(std::shared_ptr<Shared> self, DWORD max_wait_ms) {
+  if (t_worker_of == self.get()) return EPERM;
+  Shared& s = *self;
+  std::unique_lock lock(s.mutex);
+  if (s.state == SS_STOPPING) {
+    const uint64_t other_run = s.run;
+    s.ended.wait(lock, [&] { return s.run != other_run; });
+    return EPERM;
+  }
+  if (s.state != SS_STARTED) return EPERM;
+
+  s.state = SS_STOPPING;
+  s.wanted = 0;
+  s.work.notify_all();
+  s.room.notify_all();
+  const auto all_exited = [&] { return s.live == 0; };
+  bool timed_out = false;
+  if (IsUnlimited(max_wait_ms)) {
+    s.exited.wait(lock, all_exited);
+  } else {
+    timed_out = !s.exited.wait_for(lock, std::chrono::milliseconds(max_wait_ms), all_exited);
+  }
+  std::deque<Task> discarded;
+  if (timed_out) discarded.swap(s.queue);
+  s.EndRun();
+  lock.unlock();
+
+  for (const Task& task : discarded) {
+    if (task.release != nullptr) task.release(task.arg);
+  }
+  return timed_out ? ECANCELED : 0;
+}
+
+ThreadPool::ThreadPool() : shared_(std::make_shared<Shared>()) {}
+
+ThreadPool::~ThreadPool() {
+  if (!IsOwnThread()) {
+    Stop(INFINITE);
+    return;
+  }
+  // A task of this pool is destroying it: the workers drain the queue and exit by themselves,
+  // and the last one frees the shared state.
+  std::lock_guard lock(shared_->mutex);
+  if (shared_->state == SS_STARTED) {
+    shared_->state = SS_STOPPING;
+    shared_->wanted = 0;
+    shared_->work.notify_all();
+    shared_->room.notify_all();
+  }
+}
+
+int ThreadPool::Start(DWORD thread_count, DWORD max_queue_size, En_HP_RejectedPolicy policy,
+                      DWORD stack_size) {
+  Shared& s = *shared_;
+  std::lock_guard lock(s.mutex);
+  if (s.state != SS_STOPPED) return EPERM;
+  const std::optional<DWORD> count = ResolveThreadCount(thread_count, ProcessorCount());
+  if (!count || !IsValidPolicy(policy)) return EINVAL;
+  if (int error = WorkerAttributes().SetStackSize(stack_size)) return error;
+
+  s.state = SS_STARTING;
+  s.max_queue = max_queue_size;
+  s.policy = policy;
+  s.stack_size = stack_size;
+  s.wanted = *count;
+  // The new workers wait for `mutex` until the run is STARTED.
+  if (int error = s.AddWorkers(shared_, *count)) {
+    s.EndRun();  // the workers started so far see the run has ended and exit
+    return error;
+  }
+  s.state = SS_STARTED;
+  return 0;
+}
+
+int ThreadPool::Stop(DWORD max_wait_ms) {
+  return Shared::Stop(shared_, max_wait_ms);
+}
+
+int ThreadPool::Submit(Task task, DWORD max_wait_ms) {
+  return Shared::Submit(shared_, task, max_wait_ms);
+}
+
+int ThreadPool::AdjustThreadCount(DWORD thread_count) {
+  Shared& s = *shared_;
+  std::lock_guard lock(s.mutex);
+  if (s.state != SS_STARTED) return EPERM;
+  const std::optional<DWORD> count = ResolveThreadCount(thread_count, ProcessorCount());
+  if (!count) return EINVAL;
+  // Surplus workers from an earlier shrink that are still busy count towards the new number.
+  const DWORD missing = *count > s.live ? *count - s.live : 0;
+  const DWORD before = s.wanted;
+  s.wanted = *count;
+  if (int error = s.AddWorkers(shared_, missing)) {
+    s.wanted = s.live;
+    return error;
+  }
+  if (s.wanted < before) s.work.notify_all();  // idle surplus workers leave now
+  return 0;
+}
+
+bool ThreadPool::HasStarted() const {
+  const En_HP_ServiceState state = GetState();
+  return state == SS_STARTING || state == SS_STARTED;
+}
+
+En_HP_ServiceState ThreadPool::GetState() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->state;
+}
+
+DWORD ThreadPool::GetQueueSize() const {
+  std::lock_guard lock(shared_->mutex);
+  return static_cast<DWORD>(
+      std::min<size_t>(shared_->queue.size(), std::numeric_limits<DWORD>::max()));
+}
+
+DWORD ThreadPool::GetThreadCount() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->wanted;
+}
+
+DWORD ThreadPool::GetLiveThreadCount() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->live;
+}
+
+DWORD ThreadPool::GetMaxQueueSize() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->max_queue;
+}
+
+En_HP_RejectedPolicy ThreadPool::GetRejectedPolicy() const {
+  std::lock_guard lock(shared_->mutex);
+  return shared_->policy;
+}
+
+bool ThreadPool::IsOwnThread() const {
+  return t_worker_of == shared_.get();
+}
+
+}  // namespace quillmere
