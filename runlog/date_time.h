@@ -60,16 +60,21 @@ class DateTime {
 
 /// Reads an HTTP date in any of the three forms (IMF-fixdate "Sun, 22 Sep 2019 08:00:00 GMT",
 /// the obsolete RFC 850 form "Sunday, 22-Sep-19 08:00:00 GMT", asctime "Sun Sep 22 08:00:00
-/// 2019"), blanks in front skipped, as the fields written (no zone conversion). An unreadable
-/// text leaves every field zero, which builds 0100-01-01 00:00:00.
+/// 2019"), blanks in front skipped, as the fields written (no zone conversion). Lenient like a
+/// platform parser: any letter case, full month names, the zone ("GMT", "UTC", "+0800") optional
+/// and not applied, a missing time is midnight; a two-digit year is 1970-2069. Fields out of
+/// range clamp as in FromFields. An unreadable text (no day, month or year, or a stray
+/// character) leaves every field zero, which builds 0100-01-01 00:00:00.
 DateTime ParseHttpDate(std::string_view text);
 
 enum class StampDigits { kSecondsAndMilliseconds, kSecondsOnly };
 enum class StampPadding { kNone, kToTenDigits };
 
 /// The seconds from 1970-01-01 08:00:00 (the Unix epoch read in UTC+8) to `t` (the current local
-/// time when omitted), truncated to a signed 32-bit count, in decimal; padded with leading zeros
-/// to ten digits when asked; followed by three millisecond digits ("000") unless seconds only.
+/// time when omitted), in decimal; padded with leading zeros to ten digits when asked (after the
+/// sign of a time before the epoch: "-000000001"); followed by three millisecond digits ("000")
+/// unless seconds only. The count is never cut or wrapped: after 2038-01-19 11:14:07, where a
+/// 32-bit count ends, it goes on ("2147483648").
 /// TimestampText(2019-09-22 16:00:00, kSecondsOnly) == "1569139200".
 std::string TimestampText(std::optional<DateTime> t = std::nullopt,
                           StampDigits digits = StampDigits::kSecondsAndMilliseconds,
