@@ -361,12 +361,23 @@ std::size_t AsciiPrefix(std::string_view bytes) {
   return i;
 }
 
-// Length of the non-ASCII run at the start of `bytes`. In code page 936 a lead byte takes the
-// byte after it along, even an ASCII one, since that may be its trail byte.
-std::size_t NonAsciiPrefix(std::string_view bytes, bool pairs) {
+// ASCII runs shorter than this stay inside the run handed to iconv: a call costs more than
+// converting a few ASCII bytes inside it.
+constexpr std::size_t kAsciiRunWorthCopying = 32;
+
+// Length of the run for iconv at the start of `bytes`: it ends where a long ASCII run begins.
+// In code page 936 a lead byte takes the byte after it along, even an ASCII one, since that may
+// be its trail byte.
+std::size_t IconvRunPrefix(std::string_view bytes, bool pairs) {
   std::size_t i = 0;
-  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) >= 0x80) {
-    i += pairs && IsGbkLead(static_cast<unsigned char>(bytes[i])) ? 2 : 1;
+  while (i < bytes.size()) {
+    if (static_cast<unsigned char>(bytes[i]) >= 0x80) {
+      i += pairs && IsGbkLead(static_cast<unsigned char>(bytes[i])) ? 2 : 1;
+      continue;
+    }
+    const std::size_t ascii = AsciiPrefix(bytes.substr(i, kAsciiRunWorthCopying));
+    if (ascii == kAsciiRunWorthCopying) break;
+    i += ascii;
   }
   return std::min(i, bytes.size());
 }
@@ -389,7 +400,7 @@ std::string ConvertBytes(std::string_view text, Route route, Target target, bool
     const std::size_t ascii = AsciiPrefix(text);
     out.Put(text.substr(0, ascii));
     text.remove_prefix(ascii);
-    const std::size_t other = NonAsciiPrefix(text, gbkSource);
+    const std::size_t other = IconvRunPrefix(text, gbkSource);
     if (other == 0) continue;
     ConvertRun(route, text.substr(0, other), out, target, substitute, expansion);
     text.remove_prefix(other);
@@ -406,7 +417,7 @@ std::u16string BytesToUtf16(std::string_view text, Route route, bool gbkSource) 
     const std::size_t ascii = AsciiPrefix(text);
     for (const char c : text.substr(0, ascii)) PutUtf16(out, static_cast<unsigned char>(c));
     text.remove_prefix(ascii);
-    const std::size_t other = NonAsciiPrefix(text, gbkSource);
+    const std::size_t other = IconvRunPrefix(text, gbkSource);
     if (other == 0) continue;
     ConvertRun(route, text.substr(0, other), out, Target::kUtf16, substitute, 2);
     text.remove_prefix(other);

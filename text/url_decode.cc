@@ -1,6 +1,6 @@
 #include "text/url_decode.h"
 
-#include <cstring>
+#include <array>
 
 #include "text/codepage.h"
 
@@ -13,18 +13,34 @@ constexpr char kEscape = '%';
 // "not found" (-1), one below the first digit.
 constexpr int kNotADigit = -2;
 
-char UpperAscii(char c) {
+constexpr char UpperAscii(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// The digit value of every byte, looked up at once: 0-15 for a digit in either case, kNotADigit
+// for any other byte, and 0 for the zero byte, where a text ends (nothing is there).
+constexpr std::array<signed char, 256> MakeDigitTable() {
+  std::array<signed char, 256> table{};
+  for (std::size_t b = 1; b < table.size(); ++b) {
+    const std::size_t index = kHexDigits.find(UpperAscii(static_cast<char>(b)));
+    table[b] = static_cast<signed char>(index == std::string_view::npos ? kNotADigit
+                                                                        : static_cast<int>(index));
+  }
+  return table;
+}
+
+constexpr std::array<signed char, 256> kDigitValue = MakeDigitTable();
+
+// The digit value of the byte at 0-based `offset`; 0 past the end of the text.
+int DigitAt(std::string_view text, std::size_t offset) {
+  return offset < text.size() ? kDigitValue[static_cast<unsigned char>(text[offset])] : 0;
 }
 
 }  // namespace
 
 int HexDigitValue(std::string_view text, std::size_t& position) {
   ++position;
-  // Past the end, or at a zero byte (where a text ends), there is nothing: an empty digit, 0.
-  if (position == 0 || position > text.size() || text[position - 1] == '\0') return 0;
-  const std::size_t index = kHexDigits.find(UpperAscii(text[position - 1]));
-  return index == std::string_view::npos ? kNotADigit : static_cast<int>(index);
+  return position == 0 ? 0 : DigitAt(text, position - 1);
 }
 
 std::string UrlDecode(std::string_view text, DecodeAs as) {
@@ -32,23 +48,18 @@ std::string UrlDecode(std::string_view text, DecodeAs as) {
   // Every decoded byte stands for at least one input byte, so the result fits in the input's size.
   std::string decoded(text.size(), '\0');
   char* out = decoded.data();
-  std::size_t i = 0;  // offset of the next input byte
-  while (i < text.size()) {
-    const void* found = std::memchr(text.data() + i, kEscape, text.size() - i);
-    const std::size_t escape =
-        found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data())
-              : text.size();
-    std::memcpy(out, text.data() + i, escape - i);
-    out += escape - i;
-    if (escape == text.size()) break;
-
-    std::size_t position = escape + 1;  // 1-based position of the "%"
-    const int high = HexDigitValue(text, position);
-    const int low = HexDigitValue(text, position);
-    // Invalid digits give negative sums; the low eight bits are the byte ('%G1' is 0xE1).
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != kEscape) {
+      *out++ = text[i];
+      continue;
+    }
+    // The two bytes after "%" are its digits, consumed whatever they are. Invalid digits give
+    // negative sums, of which the low eight bits are the byte ('%G1' is 0xE1).
+    const int high = DigitAt(text, i + 1);
+    const int low = DigitAt(text, i + 2);
     const auto byte = static_cast<char>(static_cast<unsigned>(16 * high + low) & 0xFFu);
     if (byte != '\0') *out++ = byte;  // a decoded zero cannot be held by a text: dropped
-    i = position;                     // the 0-based offset just after the last digit consumed
+    i += 2;
   }
   decoded.resize(static_cast<std::size_t>(out - decoded.data()));
   if (as == DecodeAs::kUtf8ToGbk) return Utf8ToGbk(decoded);
