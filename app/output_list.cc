@@ -1,0 +1,55 @@
+#include "app/output_list.h"
+
+#include <QKeyEvent>
+#include <QMetaObject>
+
+#include "text/codepage.h"
+
+namespace quillmere {
+
+OutputList::OutputList(QWidget* parent)
+    : QListWidget(parent), backlog_([this] {
+        // On the appending thread: a queued call, so it never waits for the window thread.
+        QMetaObject::invokeMethod(this, &OutputList::Drain, Qt::QueuedConnection);
+      }) {
+  setSortingEnabled(false);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+OutputList::~OutputList() {
+  RemoveOutputConsumer(&backlog_);
+}
+
+void OutputList::InstallAsOutput() {
+  SetOutputConsumer(&backlog_);
+}
+
+void OutputList::Drain() {
+  OutputBatch batch = backlog_.Take();
+  if (batch.appended == 0) return;
+  const AppendPlan plan = PlanAppends(static_cast<std::size_t>(count()), batch.appended);
+  if (plan.clearFirst) clear();
+  for (auto line = batch.lines.end() - static_cast<std::ptrdiff_t>(plan.add);
+       line != batch.lines.end(); ++line) {
+    addItem(QString::fromStdString(GbkToUtf8(*line)));
+  }
+  scrollToBottom();
+}
+
+void OutputList::ClearOutput() {
+  backlog_.Take();  // what was queued before the clear would be cleared with the rest
+  clear();
+}
+
+void OutputList::keyPressEvent(QKeyEvent* event) {
+  const bool plainKey =
+      (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
+  if (plainKey && (event->text() == QLatin1String("C") || event->text() == QLatin1String("c"))) {
+    ClearOutput();
+    event->accept();
+    return;
+  }
+  QListWidget::keyPressEvent(event);
+}
+
+}  // namespace quillmere
