@@ -1,10 +1,10 @@
 #include "hpsocket/connection.h"
 
-#include <asio/bind_executor.hpp>
-#include <asio/post.hpp>
 #include <errno.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <asio/bind_executor.hpp>
+#include <asio/post.hpp>
 
 #include <algorithm>
 
@@ -97,11 +97,11 @@ void Connection::DoRead() {
     // Armed before reading: bytes that arrive after the reads below wake the next wait, so
     // stopping at a short read never misses data (the reactor is edge-triggered).
     read_armed_ = true;
-    socket_.async_wait(asio::socket_base::wait_read,
-                       asio::bind_executor(strand_, [self = shared_from_this()](
-                                                        const asio::error_code& ec) {
-                         self->OnReadable(ec);
-                       }));
+    socket_.async_wait(
+        asio::socket_base::wait_read,
+        asio::bind_executor(strand_, [self = shared_from_this()](const asio::error_code& ec) {
+          self->OnReadable(ec);
+        }));
   }
   ReadAvailable();
 }
@@ -364,9 +364,9 @@ int Connection::SendResponse(ResponseHead head, const BYTE* body, int length) {
   head.keep_alive = request_.keep_alive();
   head.body_length = length;
   if (!AppendResponseHead(head, text)) return EINVAL;
-  const WSABUF buffers[2] = {{static_cast<ULONG>(text.size()), text.data()},
-                             {static_cast<ULONG>(length),
-                              const_cast<char*>(reinterpret_cast<const char*>(body))}};
+  const WSABUF buffers[2] = {
+      {static_cast<ULONG>(text.size()), text.data()},
+      {static_cast<ULONG>(length), const_cast<char*>(reinterpret_cast<const char*>(body))}};
   if (const int err = Send(buffers, length > 0 ? 2 : 1)) return err;
   if (text.capacity() > kKeptSendCapacity) std::string().swap(text);
 
@@ -415,16 +415,16 @@ void Connection::DoWrite() {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      socket_.async_wait(asio::socket_base::wait_write,
-                         asio::bind_executor(strand_, [self = shared_from_this()](
-                                                          const asio::error_code& ec) {
-                           if (self->closed_) return;
-                           if (ec) {
-                             self->Close(SO_SEND, ec.value());
-                           } else {
-                             self->DoWrite();
-                           }
-                         }));
+      socket_.async_wait(
+          asio::socket_base::wait_write,
+          asio::bind_executor(strand_, [self = shared_from_this()](const asio::error_code& ec) {
+            if (self->closed_) return;
+            if (ec) {
+              self->Close(SO_SEND, ec.value());
+            } else {
+              self->DoWrite();
+            }
+          }));
       return;
     }
     Close(SO_SEND, n < 0 ? errno : EPIPE);
@@ -560,8 +560,8 @@ void Connection::CloseAfterDrain(En_HP_SocketOperation op, int error) {
     } else {
       close_timer_ = std::make_unique<asio::steady_timer>(
           server_.io(), std::chrono::milliseconds(settings_.release_delay));
-      close_timer_->async_wait(asio::bind_executor(
-          strand_, [self = shared_from_this()](const asio::error_code& ec) {
+      close_timer_->async_wait(
+          asio::bind_executor(strand_, [self = shared_from_this()](const asio::error_code& ec) {
             if (!ec) self->Close(self->close_op_, self->close_error_);
           }));
       return;

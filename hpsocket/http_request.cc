@@ -10,7 +10,9 @@ namespace {
 
 constexpr const char* kEmpty = "";
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -51,7 +53,9 @@ void TextStore::Clear() {
   used_ = 0;
 }
 
-HttpRequest::HttpRequest() { std::fill(std::begin(fields_), std::end(fields_), kEmpty); }
+HttpRequest::HttpRequest() {
+  std::fill(std::begin(fields_), std::end(fields_), kEmpty);
+}
 
 void HttpRequest::Reset() {
   ClearTexts();
@@ -76,8 +80,8 @@ bool HttpRequest::SplitUrl(bool is_connect) {
   url_field_set_ = parts.field_set;
   for (int f = 0; f < HUF_MAX; ++f) {
     if (parts.field_set & (1 << f)) {
-      fields_[f] = store_.Add(std::string_view(url_).substr(parts.field_data[f].off,
-                                                            parts.field_data[f].len));
+      fields_[f] = store_.Add(
+          std::string_view(url_).substr(parts.field_data[f].off, parts.field_data[f].len));
     }
   }
   return true;

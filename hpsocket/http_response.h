@@ -16,13 +16,13 @@ std::string_view StatusPhrase(int status);
 
 /// What a response head is built from. Texts are the caller's and must outlive the call.
 struct ResponseHead {
-  USHORT version = HV_1_1;         ///< Status line version, low byte major, high byte minor.
-  USHORT status = 200;             ///< Printed as plain decimal.
-  const char* reason = nullptr;    ///< Null: StatusPhrase(status). "" is sent as given.
+  USHORT version = HV_1_1;       ///< Status line version, low byte major, high byte minor.
+  USHORT status = 200;           ///< Printed as plain decimal.
+  const char* reason = nullptr;  ///< Null: StatusPhrase(status). "" is sent as given.
   const HP_THeader* headers = nullptr;
-  int header_count = 0;            ///< Entries with a null or empty name are skipped.
-  long long body_length = 0;       ///< For the automatic Content-Length.
-  bool keep_alive = false;         ///< For the automatic Connection header.
+  int header_count = 0;       ///< Entries with a null or empty name are skipped.
+  long long body_length = 0;  ///< For the automatic Content-Length.
+  bool keep_alive = false;    ///< For the automatic Connection header.
 };
 
 /// Appends the head (status line, headers, blank line) to `out`. The caller's headers go out in

@@ -2,8 +2,8 @@
 // Connection. Per-call failures set errno: EBADSLT unknown or closed connection, EINVAL bad
 // argument, EPERM wrong state, EALREADY already done, ENODATA empty file, EFBIG file too large.
 #include <arpa/inet.h>
-#include <http_parser.h>
 #include <errno.h>
+#include <http_parser.h>
 
 #include <cstdio>
 #include <cstring>
@@ -23,8 +23,12 @@ using quillmere::ServerSettings;
 
 namespace {
 
-HttpServer* Server(HP_Object handle) { return static_cast<HttpServer*>(handle); }
-Listener* Callbacks(HP_HttpServerListener handle) { return static_cast<Listener*>(handle); }
+HttpServer* Server(HP_Object handle) {
+  return static_cast<HttpServer*>(handle);
+}
+Listener* Callbacks(HP_HttpServerListener handle) {
+  return static_cast<Listener*>(handle);
+}
 
 // The live connection, or null with errno = EBADSLT.
 std::shared_ptr<Connection> Find(HP_Object server, HP_CONNID id) {
@@ -79,9 +83,13 @@ extern "C" {
 
 // ------------------------------------------------------------ creation, destruction --
 
-HP_HttpServerListener Create_HP_HttpServerListener(void) { return new Listener(); }
+HP_HttpServerListener Create_HP_HttpServerListener(void) {
+  return new Listener();
+}
 
-void Destroy_HP_HttpServerListener(HP_HttpServerListener listener) { delete Callbacks(listener); }
+void Destroy_HP_HttpServerListener(HP_HttpServerListener listener) {
+  delete Callbacks(listener);
+}
 
 HP_HttpServer Create_HP_HttpServer(HP_HttpServerListener listener) {
   if (!listener) {
@@ -91,14 +99,15 @@ HP_HttpServer Create_HP_HttpServer(HP_HttpServerListener listener) {
   return new HttpServer(*Callbacks(listener));
 }
 
-void Destroy_HP_HttpServer(HP_HttpServer server) { delete Server(server); }
+void Destroy_HP_HttpServer(HP_HttpServer server) {
+  delete Server(server);
+}
 
 // ------------------------------------------------------------------ callback setters --
 
-#define QUILLMERE_SETTER(Event, field)                                                     \
-  void HP_Set_FN_HttpServer_##Event(HP_HttpServerListener listener,                        \
-                                    HP_FN_HttpServer_##Event fn) {                         \
-    if (listener) Callbacks(listener)->field = fn;                                         \
+#define QUILLMERE_SETTER(Event, field)                                                             \
+  void HP_Set_FN_HttpServer_##Event(HP_HttpServerListener listener, HP_FN_HttpServer_##Event fn) { \
+    if (listener) Callbacks(listener)->field = fn;                                                 \
   }
 QUILLMERE_SETTER(OnPrepareListen, on_prepare_listen)
 QUILLMERE_SETTER(OnAccept, on_accept)
@@ -125,40 +134,64 @@ BOOL HP_Server_Start(HP_Server server, LPCTSTR address, USHORT port) {
   return Server(server)->Start(address, port) ? TRUE : FALSE;
 }
 
-BOOL HP_Server_Stop(HP_Server server) { return Server(server)->Stop() ? TRUE : FALSE; }
+BOOL HP_Server_Stop(HP_Server server) {
+  return Server(server)->Stop() ? TRUE : FALSE;
+}
 
 BOOL HP_Server_HasStarted(HP_Server server) {
   const En_HP_ServiceState s = Server(server)->state();
   return (s == SS_STARTING || s == SS_STARTED) ? TRUE : FALSE;
 }
 
-En_HP_ServiceState HP_Server_GetState(HP_Server server) { return Server(server)->state(); }
+En_HP_ServiceState HP_Server_GetState(HP_Server server) {
+  return Server(server)->state();
+}
 
-En_HP_SocketError HP_Server_GetLastError(HP_Server server) { return Server(server)->last_error(); }
+En_HP_SocketError HP_Server_GetLastError(HP_Server server) {
+  return Server(server)->last_error();
+}
 
 LPCTSTR HP_Server_GetLastErrorDesc(HP_Server server) {
   switch (Server(server)->last_error()) {
-    case SE_OK: return "SUCCESS";
-    case SE_ILLEGAL_STATE: return "Illegal State";
-    case SE_INVALID_PARAM: return "Invalid Parameter";
-    case SE_SOCKET_CREATE: return "Create SOCKET Fail";
-    case SE_SOCKET_BIND: return "Bind SOCKET Fail";
-    case SE_SOCKET_PREPARE: return "Prepare SOCKET Fail";
-    case SE_SOCKET_LISTEN: return "Listen SOCKET Fail";
-    case SE_CP_CREATE: return "Create IOCP Fail";
-    case SE_WORKER_THREAD_CREATE: return "Create Worker Thread Fail";
-    case SE_DETECT_THREAD_CREATE: return "Create Detector Thread Fail";
-    case SE_SOCKE_ATTACH_TO_CP: return "Attach SOCKET to IOCP Fail";
-    case SE_CONNECT_SERVER: return "Connect to Server Fail";
-    case SE_NETWORK: return "Network Error";
-    case SE_DATA_PROC: return "Process Data Error";
-    case SE_DATA_SEND: return "Send Data Fail";
-    case SE_SSL_ENV_NOT_READY: return "SSL environment not ready";
+    case SE_OK:
+      return "SUCCESS";
+    case SE_ILLEGAL_STATE:
+      return "Illegal State";
+    case SE_INVALID_PARAM:
+      return "Invalid Parameter";
+    case SE_SOCKET_CREATE:
+      return "Create SOCKET Fail";
+    case SE_SOCKET_BIND:
+      return "Bind SOCKET Fail";
+    case SE_SOCKET_PREPARE:
+      return "Prepare SOCKET Fail";
+    case SE_SOCKET_LISTEN:
+      return "Listen SOCKET Fail";
+    case SE_CP_CREATE:
+      return "Create IOCP Fail";
+    case SE_WORKER_THREAD_CREATE:
+      return "Create Worker Thread Fail";
+    case SE_DETECT_THREAD_CREATE:
+      return "Create Detector Thread Fail";
+    case SE_SOCKE_ATTACH_TO_CP:
+      return "Attach SOCKET to IOCP Fail";
+    case SE_CONNECT_SERVER:
+      return "Connect to Server Fail";
+    case SE_NETWORK:
+      return "Network Error";
+    case SE_DATA_PROC:
+      return "Process Data Error";
+    case SE_DATA_SEND:
+      return "Send Data Fail";
+    case SE_SSL_ENV_NOT_READY:
+      return "SSL environment not ready";
   }
   return "UNKNOWN ERROR";
 }
 
-BOOL HP_Server_IsSecure(HP_Server) { return FALSE; }
+BOOL HP_Server_IsSecure(HP_Server) {
+  return FALSE;
+}
 
 // ------------------------------------------------------------ connection operations --
 
@@ -255,7 +288,9 @@ BOOL HP_Server_IsConnected(HP_Server server, HP_CONNID id) {
   return (c && c->connected()) ? TRUE : FALSE;
 }
 
-DWORD HP_Server_GetConnectionCount(HP_Server server) { return Server(server)->ConnectionCount(); }
+DWORD HP_Server_GetConnectionCount(HP_Server server) {
+  return Server(server)->ConnectionCount();
+}
 
 BOOL HP_Server_GetAllConnectionIDs(HP_Server server, HP_CONNID ids[], DWORD* count) {
   if (!count) return Result(EINVAL);

@@ -6,7 +6,9 @@
 namespace quillmere {
 namespace {
 
-RequestParser* Self(http_parser* p) { return static_cast<RequestParser*>(p->data); }
+RequestParser* Self(http_parser* p) {
+  return static_cast<RequestParser*>(p->data);
+}
 
 }  // namespace
 
@@ -113,7 +115,8 @@ int RequestParser::OnHeadersCompleteThunk(http_parser* p) {
   if (p->upgrade) {
     if (p->method == HTTP_CONNECT) {
       type = HUT_HTTP_TUNNEL;
-    } else if (const char* up = request.FindHeader("Upgrade"); up && EqualsIgnoreCase(up, "WebSocket")) {
+    } else if (const char* up = request.FindHeader("Upgrade");
+               up && EqualsIgnoreCase(up, "WebSocket")) {
       type = HUT_WEB_SOCKET;
     } else {
       type = HUT_UNKNOWN;

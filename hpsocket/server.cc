@@ -1,11 +1,11 @@
 #include "hpsocket/server.h"
 
-#include <asio/bind_executor.hpp>
-#include <asio/post.hpp>
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <asio/bind_executor.hpp>
+#include <asio/post.hpp>
 
 #include <algorithm>
 #include <future>

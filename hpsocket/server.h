@@ -37,8 +37,9 @@ class Connection;
 struct ServerSettings {
   DWORD worker_threads = DefaultWorkerThreads();
   DWORD max_connections = 10000;
-  DWORD socket_buffer_size = 4096;  ///< Bytes per read: each OnReceive/OnBody piece is at most this.
-  DWORD keep_alive_time = 60000;    ///< ms of idle before TCP keep-alive probes; 0 = off.
+  DWORD socket_buffer_size =
+      4096;                       ///< Bytes per read: each OnReceive/OnBody piece is at most this.
+  DWORD keep_alive_time = 60000;  ///< ms of idle before TCP keep-alive probes; 0 = off.
   DWORD keep_alive_interval = 20000;
   DWORD listen_queue = 4096;  ///< SOMAXCONN on current Linux.
   DWORD accept_socket_count = 300;
@@ -137,7 +138,8 @@ class HttpServer {
   std::mutex lifecycle_mutex_;  // serialises Start and Stop
   std::atomic<En_HP_ServiceState> state_{SS_STOPPED};
   std::atomic<En_HP_SocketError> last_error_{SE_OK};
-  asio::ip::tcp::endpoint listen_endpoint_;  // guarded by lifecycle_mutex_ writes; read while started
+  asio::ip::tcp::endpoint
+      listen_endpoint_;  // guarded by lifecycle_mutex_ writes; read while started
 
   mutable std::mutex table_mutex_;
   std::condition_variable table_empty_;

@@ -18,14 +18,20 @@ inline thread_local ThreadRole current_role = ThreadRole::kOther;
 }  // namespace thread_role_detail
 
 /// The calling thread's role. Safe from any thread (thread-local).
-inline ThreadRole CurrentThreadRole() { return thread_role_detail::current_role; }
+inline ThreadRole CurrentThreadRole() {
+  return thread_role_detail::current_role;
+}
 
 /// Sets the calling thread's role; each engine thread calls it once when it starts.
 /// Example: the pool's worker loop begins with SetCurrentThreadRole(ThreadRole::kPool).
-inline void SetCurrentThreadRole(ThreadRole role) { thread_role_detail::current_role = role; }
+inline void SetCurrentThreadRole(ThreadRole role) {
+  thread_role_detail::current_role = role;
+}
 
 /// True on a thread that a blocking Stop must not wait on (network or pool worker).
-inline bool IsEngineWorkerThread() { return CurrentThreadRole() != ThreadRole::kOther; }
+inline bool IsEngineWorkerThread() {
+  return CurrentThreadRole() != ThreadRole::kOther;
+}
 
 }  // namespace quillmere
 
