@@ -1,7 +1,9 @@
 // Searching, splitting and trimming code page 936 texts.
 //
 // A text is a byte string in code page 936: a byte of 0x80 or above starts a
-// two-byte character, so a match never begins on the second byte of one.
+// two-byte character, so a match never begins on the second byte of one; a
+// lead byte that is the last byte of the text starts no character (no match
+// begins there, and it ends every search).
 // Positions count from 1; 0 means "not found". Lengths are in bytes.
 // All functions are pure and safe on any number of threads.
 #ifndef QUILLMERE_TEXT_TEXT_RULES_H
@@ -37,7 +39,8 @@ std::string RemoveAllIgnoringCase(std::string_view text, std::string_view patter
 
 /// The pieces of `text` between occurrences of `separator` (compared exactly). A separator at the
 /// start gives an empty first piece, two adjacent ones an empty piece between them; no piece
-/// follows a separator that ends the text; an empty text gives no pieces.
+/// follows a separator that ends the text; an empty text gives no pieces; an empty separator
+/// never splits.
 /// SplitText(";a;;b;", ";") == {"", "a", "", "b"}.
 std::vector<std::string> SplitText(std::string_view text, std::string_view separator);
 
