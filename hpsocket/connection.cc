@@ -194,6 +194,10 @@ void Connection::DeliverRaw(const char* data, size_t size) {
 
 void Connection::Parse(const char* data, size_t size) {
   while (size > 0 && !closed_ && !closing_) {
+    if (released_.load(std::memory_order_relaxed)) {
+      CloseAfterDrain(SO_CLOSE, 0);  // bytes that were waiting count as incoming data
+      return;
+    }
     const RequestParser::Result r = parser_.Feed(data, size);
     data += r.consumed;
     size -= r.consumed;
