@@ -199,7 +199,7 @@ void PutReplacement(Output& out, Target target) {
 // 936 and everything else it cannot hold to "?"; UTF targets hold every character.
 void PutCharacter(Output& out, Target target, char32_t c) {
   if (target == Target::kGbk) {
-    out.PutByte(c == kEuroSign ? kGbkEuro : kQuestionMark);
+    out.PutByte(c < 0x80 ? static_cast<char>(c) : c == kEuroSign ? kGbkEuro : kQuestionMark);
   } else if (target == Target::kUtf16) {
     PutUtf16(out, c);
   } else {
@@ -269,6 +269,10 @@ std::size_t SubstituteUtf8(std::string_view rest, Output& out, Target target) {
 
 std::size_t SubstituteGbk(std::string_view rest, Output& out, Target target) {
   const auto lead = static_cast<unsigned char>(rest[0]);
+  if (lead < 0x80) {
+    PutCharacter(out, target, lead);
+    return 1;
+  }
   if (rest[0] == kGbkEuro) {
     PutCharacter(out, target, kEuroSign);
     return 1;
@@ -312,7 +316,8 @@ void ConvertRun(Route route, std::string_view in, Output& out, Target target, Su
                 std::size_t expansion) {
   const std::optional<iconv_t> cd = DescriptorFor(route);
   if (!cd) {
-    // No converter: each character stands for itself as something unreadable.
+    // No converter: the substitutions read and write ASCII, UTF-8 and UTF-16 themselves and
+    // write "?" for everything else.
     while (!in.empty()) {
       const std::size_t skipped = substitute(in, out, target);
       in.remove_prefix(skipped);
