@@ -14,7 +14,7 @@ namespace {
 
 std::string Text(const DateTime& t) {
   const SystemTime f = t.Fields();
-  char text[32];
+  char text[48];
   std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", f.year, f.month, f.day, f.hour,
                 f.minute, f.second);
   return text;
