@@ -39,7 +39,7 @@ const char* TextStore::Add(std::string_view text) {
     used_ = 0;
   }
   char* copy = blocks_.back().get() + used_;
-  std::memcpy(copy, text.data(), text.size());
+  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';
   used_ += need;
   return copy;

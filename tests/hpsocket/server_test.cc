@@ -433,6 +433,8 @@ TEST_F(ServerTest, SendResponseWritesExactBytes) {
     Client client(port_);
     ASSERT_TRUE(client.Send("GET / HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(client.ReadResponse(), c.expected) << c.why;
+    ASSERT_TRUE(
+        recorder().WaitForEvent("handled " + std::to_string(AcceptedId(&c - &cases[0] + 1))));
   }
 }
 
@@ -454,6 +456,7 @@ TEST_F(ServerTest, SendResponseRefusesLineBreaksAndNullBody) {
   ASSERT_TRUE(client.Send("GET / HTTP/1.1\r\n\r\n"));
   const std::string response = client.ReadResponse();
   EXPECT_EQ(response.substr(0, 15), "HTTP/1.1 200 OK") << "nothing of the refused ones went out";
+  ASSERT_TRUE(recorder().WaitForEvent("handled " + std::to_string(AcceptedId())));
   EXPECT_EQ(refused, 5);
 }
 
@@ -515,6 +518,7 @@ TEST_F(ServerTest, RequestGetters) {
                   "X-A: 1\r\nx-a: 2\r\nCookie: a=1;  b = two ; =skipped; a=3; c\r\n"
                   "Connection: keep-alive\r\nContent-Length: 3\r\n\r\nabc"));
   ASSERT_FALSE(client.ReadResponse().empty());
+  ASSERT_TRUE(recorder().WaitForEvent("handled " + std::to_string(AcceptedId())));
   EXPECT_EQ(seen.method, "PUT");
   EXPECT_EQ(seen.path, "/a/b");
   EXPECT_EQ(seen.query, "x=1&y=2");

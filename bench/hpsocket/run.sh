@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Throughput and idle-connection memory of the engine, against nginx with one worker.
+#
+#   bench/hpsocket/run.sh [build dir]      (default: build; needs hpsocket_echo_server and
+#                                           hpsocket_idle_clients built there)
+#
+# Both servers answer a keep-alive POST with a 5-byte body on loopback; wrk drives each for
+# DURATION seconds (default 5) at 1, 10, 100 and 1000 connections and the script prints
+# requests/s and the ratio ours/nginx. Then it opens IDLE (default 10000) keep-alive
+# connections to our server and prints its resident memory per idle connection.
+# Servers are started on free loopback ports and stopped by PID.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+build="${1:-build}"
+server_bin="$build/bench/hpsocket/hpsocket_echo_server"
+clients_bin="$build/bench/hpsocket/hpsocket_idle_clients"
+duration="${DURATION:-5}"
+idle="${IDLE:-10000}"
+for tool in wrk nginx; do
+  command -v "$tool" >/dev/null || { echo "run.sh: $tool not found (scripts/setup.sh --bench)" >&2; exit 1; }
+done
+[ -x "$server_bin" ] && [ -x "$clients_bin" ] ||
+  { echo "run.sh: build hpsocket_echo_server and hpsocket_idle_clients in $build first" >&2; exit 1; }
+
+ulimit -n "$(ulimit -Hn)"
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+# --- nginx: one worker, its own prefix and config ---------------------------------------
+nginx_port="$(free_port)"
+mkdir -p "$work/nginx/logs"
+cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes 1;
+daemon off;
+master_process off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log warn;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  keepalive_requests 1000000;
+  client_body_temp_path $work/nginx/body;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    location / { return 200 "hello"; }
+  }
+}
+CONF
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
+pids+=($!)
+
+# --- ours --------------------------------------------------------------------------------
+"$server_bin" 0 >"$work/server.out" &
+server_pid=$!
+pids+=($server_pid)
+for _ in $(seq 100); do grep -q READY "$work/server.out" 2>/dev/null && break; sleep 0.05; done
+our_port="$(awk '/READY/ {print $2}' "$work/server.out")"
+for _ in $(seq 100); do
+  curl -s -o /dev/null "http://127.0.0.1:$nginx_port/" && break
+  sleep 0.05
+done
+
+rps() {  # rps <port> <connections>
+  local threads=$(( $2 < 2 ? 1 : 2 ))
+  wrk -t"$threads" -c"$2" -d"${duration}s" -s "$here/post.lua" "http://127.0.0.1:$1/" |
+    awk '/Requests\/sec/ {print $2}'
+}
+
+echo "keep-alive POST, 5-byte body, ${duration}s per point, $(nproc) cores"
+printf '%12s %14s %14s %8s\n' connections "ours req/s" "nginx req/s" ratio
+for c in 1 10 100 1000; do
+  ours="$(rps "$our_port" "$c")"
+  theirs="$(rps "$nginx_port" "$c")"
+  printf '%12s %14s %14s %8.2f\n' "$c" "$ours" "$theirs" "$(echo "$ours / $theirs" | bc -l)"
+done
+
+# --- memory per idle keep-alive connection -------------------------------------------------
+rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
+before="$(rss_kib "$server_pid")"
+mkfifo "$work/hold"
+"$clients_bin" "$our_port" "$idle" <"$work/hold" >"$work/clients.out" &
+clients_pid=$!
+pids+=($clients_pid)
+exec 3>"$work/hold"  # keeps the clients' stdin open
+for _ in $(seq 1200); do grep -q OPEN "$work/clients.out" 2>/dev/null && break; sleep 0.05; done
+opened="$(awk '/OPEN/ {print $2}' "$work/clients.out")"
+after="$(rss_kib "$server_pid")"
+exec 3>&-
+echo "idle keep-alive connections: ${opened:-0}; server RSS ${before} KiB -> ${after} KiB;" \
+  "$(echo "($after - $before) * 1024 / ${opened:-1}" | bc) bytes per connection"
