@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "runlog/date_time.h"
+#include "web/http_request_object.h"
 
 namespace quillmere {
 namespace {
@@ -79,6 +80,7 @@ void WriteLine(int fd, std::string_view line) {
 }  // namespace
 
 void StartRunLog(const RunLogSettings& settings) {
+  StartWebClient();
   RunLogLock& lock = TheRunLogLock();
   std::lock_guard guard(lock.mutex);
   Apply(lock, settings);

@@ -24,7 +24,8 @@ struct RunLogSettings {
 };
 
 /// Creates RunLogLock, the run log's process-wide lock, which then lives until the program ends,
-/// and takes `settings`. The application calls it once at start-up, before the server can start.
+/// and takes `settings`; also starts the web client (StartWebClient) that the clock uses. The
+/// application calls it once at start-up, before the server can start.
 /// A later call replaces the settings once the append in progress, if any, is over (tests point
 /// the log at their own directory and clock this way). Safe from any thread.
 void StartRunLog(const RunLogSettings& settings = {});
