@@ -59,7 +59,8 @@ bool StartWebClient();
 ///                        (CURLOPT_LOW_SPEED_LIMIT 1, CURLOPT_LOW_SPEED_TIME). Like a per-call
 ///                        send or receive timeout, it limits silence, not the length of a long
 ///                        but steady transfer.
-/// A value of 0 or less puts no limit on its phase. A new object starts with resolve 0 (no
+/// A value of 0 or less puts no limit on its phase (libcurl keeps its own 300-second limit on
+/// connecting). A new object starts with resolve 0 (no
 /// limit), connect 60000, send 30000 and receive 30000 milliseconds.
 class HttpRequestObject {
  public:
