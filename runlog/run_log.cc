@@ -113,8 +113,9 @@ void AppendRunLog(std::string_view message) {
   }
 
   const std::string line = StampedLine(lock.clockUrl, message);
-  int fd =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
+  // Created here; should another program have created it while the clock was asked, its lines
+  // are kept and this one follows them rather than truncating the file.
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0666);
   // Fails for a directory of that name or without the right to create files here; O_NONBLOCK
   // makes a FIFO of that name fail too instead of waiting for a reader with the lock held.
   if (fd < 0) return;

@@ -40,7 +40,7 @@ std::string RunLogPath();
 /// clock's request included, so lines reach the file one at a time in the order their appends
 /// took the lock. The clock is asked after the file test (and for an existing file after it is
 /// opened and positioned). An existing regular file is opened without creating or truncating
-/// it; anything else is created anew (truncated should it have appeared meanwhile). Nothing is
+/// it; a missing one is created (and appended to, should it have appeared meanwhile). Nothing is
 /// reported: a file that cannot be opened or created (a directory of that name, no access) loses
 /// the line. Before StartRunLog, the run log first starts with the default settings.
 /// Blocks until the line is written or lost. Safe from any thread.

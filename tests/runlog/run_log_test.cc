@@ -95,6 +95,16 @@ TEST_F(RunLogTest, ExistingLinesAreKept) {
   EXPECT_EQ(LogBytes(), "earlier line without an end" + Stamp(0) + "=next\r\n");
 }
 
+// Another program may create the file while this append waits for the clock; its lines stay.
+TEST_F(RunLogTest, FileCreatedDuringTheClockRequestIsKept) {
+  clock_.SetResponder([this](const RecordedRequest& request) {
+    std::ofstream(LogPath(), std::ios::binary) << "other program\r\n";
+    return HttpResponse(request, 200, "Date: " + HttpDate(kFirstDate) + "\r\n");
+  });
+  AppendRunLog("mine");
+  EXPECT_EQ(LogBytes(), "other program\r\n" + Stamp(0) + "=mine\r\n");
+}
+
 TEST_F(RunLogTest, MessagesAreWrittenAsGiven) {
   const std::string cases[] = {
       "",                  // just the stamp, "=" and CR LF
