@@ -29,6 +29,15 @@ constexpr auto kRetireTime = std::chrono::seconds(10);
 constexpr int kKeepAliveProbes = 5;
 
 constexpr DWORD kMaxWorkerThreads = 500;
+
+// The server whose Start or Stop the calling thread is inside (it runs OnPrepareListen and
+// OnShutdown): a nested Start or Stop from those callbacks is refused instead of deadlocking.
+thread_local const HttpServer* lifecycle_caller = nullptr;
+
+struct LifecycleScope {
+  explicit LifecycleScope(const HttpServer* server) { lifecycle_caller = server; }
+  ~LifecycleScope() { lifecycle_caller = nullptr; }
+};
 constexpr DWORD kMaxConnections = 1000000;
 
 void ApplyKeepAlive(int fd, DWORD time_ms, DWORD interval_ms) {
@@ -87,7 +96,9 @@ bool HttpServer::Fail(En_HP_SocketError error, int err) {
 }
 
 bool HttpServer::Start(const char* address, USHORT port) {
+  if (lifecycle_caller == this) return Fail(SE_ILLEGAL_STATE, EPERM);
   std::lock_guard life(lifecycle_mutex_);
+  LifecycleScope scope(this);
   const ServerSettings wanted = settings();
   if (!wanted.Valid()) return Fail(SE_INVALID_PARAM, EINVAL);
   if (state_.load() != SS_STOPPED) return Fail(SE_ILLEGAL_STATE, EPERM);
@@ -138,8 +149,11 @@ bool HttpServer::Start(const char* address, USHORT port) {
 }
 
 bool HttpServer::Stop() {
-  if (IsEngineWorkerThread()) return Fail(SE_ILLEGAL_STATE, EPERM);  // would wait on itself
+  // On a network or pool thread, or inside this server's own Start or Stop, it would wait on
+  // itself.
+  if (IsEngineWorkerThread() || lifecycle_caller == this) return Fail(SE_ILLEGAL_STATE, EPERM);
   std::lock_guard life(lifecycle_mutex_);
+  LifecycleScope scope(this);
   if (state_.load() != SS_STARTED) return Fail(SE_ILLEGAL_STATE, EPERM);
   StopRunning();
   last_error_.store(SE_OK);

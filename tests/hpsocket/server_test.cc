@@ -650,6 +650,22 @@ TEST_F(ManualStartTest, BadSettingsAndAddressesFailStart) {
   Destroy_HP_HttpServer(other);
 }
 
+TEST_F(ManualStartTest, StopInsideStartOrStopCallbacksIsRefused) {
+  static std::atomic<int> nested{-1};
+  HP_Set_FN_HttpServer_OnPrepareListen(listener_, [](HP_HttpServer s, UINT_PTR) {
+    nested = HP_Server_Stop(s);
+    return HR_OK;
+  });
+  HP_Set_FN_HttpServer_OnShutdown(listener_, [](HP_HttpServer s) {
+    EXPECT_FALSE(HP_Server_Start(s, "127.0.0.1", 0));
+    return HR_OK;
+  });
+  StartServer();
+  EXPECT_EQ(nested, FALSE);
+  EXPECT_TRUE(HP_Server_Stop(server_));
+  EXPECT_EQ(HP_Server_GetState(server_), SS_STOPPED);
+}
+
 TEST_F(ManualStartTest, SettingsAreStoredAndEchoed) {
   HP_Server_SetWorkerThreadCount(server_, 3);
   HP_Server_SetMaxConnectionCount(server_, 7);
