@@ -1,0 +1,135 @@
+#include "app/program.h"
+
+#include <pthread.h>
+
+#include <QApplication>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "app/console_output.h"
+#include "app/local_address.h"
+#include "app/output.h"
+#include "app/output_list.h"
+#include "http/http_service.h"
+#include "runlog/run_log.h"
+#include "web/http_request_object.h"
+
+namespace quillmere {
+namespace {
+
+// "0.0.0.0:12345", or "[::1]:12345" for an IPv6 address.
+std::string Endpoint(std::string_view address, unsigned port) {
+  std::string text = address.find(':') == std::string_view::npos ? std::string(address)
+                                                                 : "[" + std::string(address) + "]";
+  return text + ":" + std::to_string(port);
+}
+
+}  // namespace
+
+Program::Program(Options options) : options_(std::move(options)) {}
+
+Program::~Program() {
+  TearDown();
+}
+
+void Program::StartUp() {
+  if (startedUp_) return;
+  startedUp_ = true;
+  StartWebClient();
+  ProgramHttpService().SetUp();
+  RunLogSettings runLog;
+  if (options_.clockUrl) runLog.clockUrl = *options_.clockUrl;
+  StartRunLog(runLog);
+}
+
+bool Program::StartServer(std::string& error) {
+  HttpService& service = ProgramHttpService();
+  if (!IsServerHandle(service.ServerHandle())) {
+    error = "cannot create the HTTP server";
+    return false;
+  }
+  if (!service.Start(options_.bindAddress, options_.port)) {
+    const int cause = errno;  // set by the engine's failed start
+    error = "cannot listen on " + Endpoint(options_.bindAddress, options_.port) + ": " +
+            std::strerror(cause);
+    return false;
+  }
+  std::string address;
+  USHORT port = 0;
+  if (service.GetListenAddress(address, port)) {
+    std::fprintf(stderr, "quillmere: listening on %s\n", Endpoint(address, port).c_str());
+    std::fflush(stderr);
+  }
+  return true;
+}
+
+bool Program::StopServer() {
+  return ProgramHttpService().Stop();
+}
+
+void Program::TearDown() {
+  if (!startedUp_) return;
+  startedUp_ = false;
+  ProgramHttpService().TearDown();
+}
+
+ServiceControl Program::WindowControl() {
+  return ServiceControl{
+      .start =
+          [this] {
+            std::string error;  // a failed start shows nothing; the window goes back to stopped
+            return StartServer(error);
+          },
+      .stop = [this] { return StopServer(); },
+      .teardown = [this] { TearDown(); },
+  };
+}
+
+void StartUpWithWindow(Program& program, MainWindow& window) {
+  window.outputList()->InstallAsOutput();
+  program.StartUp();
+  window.SetServiceState(kServiceStopped);
+  window.SetLocalAddress(LocalIpv4Address());
+}
+
+int RunWithWindow(const Options& options, int& argc, char** argv,
+                  const std::function<void(MainWindow&)>& ready) {
+  std::signal(SIGPIPE, SIG_IGN);  // a closed terminal or pipe must not end the program
+  QApplication application(argc, argv);
+  Program program(options);
+  MainWindow window(program.WindowControl());  // destroyed first: its teardown needs `program`
+  StartUpWithWindow(program, window);
+  window.show();
+  if (ready) ready(window);
+  return application.exec();
+}
+
+int RunHeadless(const Options& options) {
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);  // a reader that goes away must not end the program
+
+  ConsoleOutput console(stdout);
+  ScopedOutputConsumer output(console);
+  Program program(options);
+  program.StartUp();
+  std::string error;
+  if (!program.StartServer(error)) {
+    std::fprintf(stderr, "quillmere: %s\n", error.c_str());
+    program.TearDown();
+    return 1;
+  }
+  int signal = 0;
+  while (sigwait(&stopSignals, &signal) != 0) {
+  }
+  program.TearDown();
+  return 0;
+}
+
+}  // namespace quillmere
