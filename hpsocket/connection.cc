@@ -50,6 +50,20 @@ void FreeIfLarge(std::string& s) {
 
 }  // namespace
 
+template <typename Fn, typename... Args>
+En_HP_HandleResult Connection::CallHandle(Fn fn, Args... args) {
+  if (!fn) return HR_IGNORE;
+  HttpServer::CallbackScope scope(server_);
+  return fn(server_.handle(), id_, args...);
+}
+
+template <typename Fn, typename... Args>
+int Connection::CallParse(Fn fn, Args... args) {
+  if (!fn) return HPR_OK;
+  HttpServer::CallbackScope scope(server_);
+  return static_cast<int>(fn(server_.handle(), id_, args...));
+}
+
 Connection::Connection(HttpServer& server, asio::ip::tcp::socket socket, HP_CONNID id,
                        const asio::ip::tcp::endpoint& remote)
     : server_(server),
@@ -69,13 +83,13 @@ Connection::~Connection() = default;
 
 void Connection::Open() {
   const Listener& l = server_.listener();
-  if (FireHandle(l.on_accept, server_.handle(), id_, static_cast<UINT_PTR>(fd_)) == HR_ERROR) {
+  if (CallHandle(l.on_accept, static_cast<UINT_PTR>(fd_)) == HR_ERROR) {
     Close(SO_ACCEPT, ECANCELED);  // rejected: silent, notify_close_ is still false
     return;
   }
   if (settings_.http_auto_start) {
     mode_.store(Mode::kHttp, std::memory_order_release);
-    if (FireHandle(l.on_hand_shake, server_.handle(), id_) == HR_ERROR) {
+    if (CallHandle(l.on_hand_shake) == HR_ERROR) {
       Close(SO_ACCEPT, ECANCELED);
       return;
     }
@@ -186,8 +200,8 @@ void Connection::OnPeerEof() {
 
 void Connection::DeliverRaw(const char* data, size_t size) {
   const Listener& l = server_.listener();
-  if (FireHandle(l.on_receive, server_.handle(), id_, reinterpret_cast<const BYTE*>(data),
-                 static_cast<int>(size)) == HR_ERROR) {
+  if (CallHandle(l.on_receive, reinterpret_cast<const BYTE*>(data), static_cast<int>(size)) ==
+      HR_ERROR) {
     Close(SO_RECEIVE, ECANCELED);
   }
 }
@@ -258,7 +272,7 @@ void Connection::Resume() {
 
 void Connection::Upgrade(const char* rest, size_t size) {
   const Listener& l = server_.listener();
-  if (FireParse(l.on_upgrade, server_.handle(), id_, request_.upgrade_type()) != HPR_OK) {
+  if (CallParse(l.on_upgrade, request_.upgrade_type()) != HPR_OK) {
     Close(SO_RECEIVE, ECANCELED);
     return;
   }
@@ -271,39 +285,39 @@ void Connection::ParseError() {
   const int code = parser_.error();
   parse_error_.store(code, std::memory_order_relaxed);
   const Listener& l = server_.listener();
-  FireParse(l.on_parse_error, server_.handle(), id_, code, parser_.error_description());
+  CallParse(l.on_parse_error, code, parser_.error_description());
   CloseAfterDrain(SO_RECEIVE, ECANCELED);
 }
 
 // ------------------------------------------------------------------------- parse events --
 
 int Connection::OnMessageBegin() {
-  return FireParse(server_.listener().on_message_begin, server_.handle(), id_);
+  return CallParse(server_.listener().on_message_begin);
 }
 
 int Connection::OnRequestLine(const char* method, const char* url) {
-  return FireParse(server_.listener().on_request_line, server_.handle(), id_, method, url);
+  return CallParse(server_.listener().on_request_line, method, url);
 }
 
 int Connection::OnHeader(const char* name, const char* value) {
-  return FireParse(server_.listener().on_header, server_.handle(), id_, name, value);
+  return CallParse(server_.listener().on_header, name, value);
 }
 
 int Connection::OnHeadersComplete() {
-  return FireParse(server_.listener().on_headers_complete, server_.handle(), id_);
+  return CallParse(server_.listener().on_headers_complete);
 }
 
 int Connection::OnBody(const char* data, size_t size) {
-  return FireParse(server_.listener().on_body, server_.handle(), id_,
-                   reinterpret_cast<const BYTE*>(data), static_cast<int>(size));
+  return CallParse(server_.listener().on_body, reinterpret_cast<const BYTE*>(data),
+                   static_cast<int>(size));
 }
 
 int Connection::OnChunkHeader(int size) {
-  return FireParse(server_.listener().on_chunk_header, server_.handle(), id_, size);
+  return CallParse(server_.listener().on_chunk_header, size);
 }
 
 int Connection::OnChunkComplete() {
-  return FireParse(server_.listener().on_chunk_complete, server_.handle(), id_);
+  return CallParse(server_.listener().on_chunk_complete);
 }
 
 int Connection::OnMessageComplete() {
@@ -312,7 +326,7 @@ int Connection::OnMessageComplete() {
     std::lock_guard lock(mutex_);
     awaiting_answer_ = true;
   }
-  return FireParse(server_.listener().on_message_complete, server_.handle(), id_);
+  return CallParse(server_.listener().on_message_complete);
 }
 
 // ------------------------------------------------------------------------------- writing --
@@ -413,8 +427,7 @@ void Connection::DoWrite() {
         std::lock_guard lock(mutex_);
         sent_ += static_cast<size_t>(n);
       }
-      FireHandle(l.on_send, server_.handle(), id_, reinterpret_cast<const BYTE*>(data),
-                 static_cast<int>(n));
+      CallHandle(l.on_send, reinterpret_cast<const BYTE*>(data), static_cast<int>(n));
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -517,7 +530,7 @@ int Connection::StartHttp() {
     if (mode_.load(std::memory_order_relaxed) != Mode::kRaw) return EALREADY;
     mode_.store(Mode::kHttp, std::memory_order_release);
   }
-  if (FireHandle(server_.listener().on_hand_shake, server_.handle(), id_) == HR_ERROR) {
+  if (CallHandle(server_.listener().on_hand_shake) == HR_ERROR) {
     std::lock_guard lock(mutex_);
     if (open_) PostClose(SO_RECEIVE, ECANCELED);
   }
@@ -591,7 +604,7 @@ void Connection::Close(En_HP_SocketOperation op, int error) {
   asio::error_code ignored;
   socket_.close(ignored);
   if (notify_close_) {
-    FireHandle(server_.listener().on_close, server_.handle(), id_, op, error);
+    CallHandle(server_.listener().on_close, op, error);
   }
   server_.Remove(id_, unanswered ? shared_from_this() : nullptr);
 }

@@ -87,6 +87,13 @@ class Connection : public std::enable_shared_from_this<Connection>, private Requ
  private:
   enum class Mode : uint8_t { kRaw, kHttp, kUpgraded };
 
+  // Calls an application callback (default result when not installed), marked for the
+  // server's stall watcher.
+  template <typename Fn, typename... Args>
+  En_HP_HandleResult CallHandle(Fn fn, Args... args);
+  template <typename Fn, typename... Args>
+  int CallParse(Fn fn, Args... args);
+
   // Reading (strand).
   void DoRead();
   void OnReadable(const asio::error_code& ec);

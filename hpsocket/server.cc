@@ -69,6 +69,7 @@ bool ServerSettings::Valid() const {
 
 HttpServer::HttpServer(const Listener& listener)
     : listener_(listener),
+      io_(/*concurrency_hint=*/1),
       acceptor_(io_),
       accept_strand_(asio::make_strand(io_)),
       accept_retry_(io_) {}
@@ -142,6 +143,12 @@ bool HttpServer::Start(const char* address, USHORT port) {
   } catch (const std::system_error& e) {
     return fail(SE_WORKER_THREAD_CREATE, e.code().value());
   }
+  try {
+    watcher_stop_ = false;
+    watcher_ = std::thread([this] { WatchForStalls(); });
+  } catch (const std::system_error& e) {
+    return fail(SE_WORKER_THREAD_CREATE, e.code().value());
+  }
   asio::post(accept_strand_, [this] { DoAccept(); });
   state_.store(SS_STARTED);
   last_error_.store(SE_OK);
@@ -171,6 +178,14 @@ void HttpServer::StopRunning() {
   work_.reset();
   for (std::thread& t : workers_) t.join();
   workers_.clear();
+  if (watcher_.joinable()) {
+    {
+      std::lock_guard lock(watcher_mutex_);
+      watcher_stop_ = true;
+    }
+    watcher_wake_.notify_all();
+    watcher_.join();
+  }
   io_.restart();
   {
     std::lock_guard lock(table_mutex_);
@@ -196,6 +211,20 @@ void HttpServer::CloseAcceptor() {
     done.set_value();
   });
   done.get_future().wait();
+}
+
+void HttpServer::WatchForStalls() {
+  uint64_t seen = callbacks_started_.load(std::memory_order_relaxed);
+  std::unique_lock lock(watcher_mutex_);
+  while (!watcher_wake_.wait_for(lock, kStallCheck, [this] { return watcher_stop_; })) {
+    const uint64_t now = callbacks_started_.load(std::memory_order_relaxed);
+    if (now == seen && in_callbacks_.load(std::memory_order_relaxed) > 0) {
+      // Someone sits in a callback and nothing else ran since the last look: wake a worker
+      // (posted work from outside wakes an idle one), which then serves the waiting events.
+      asio::post(io_, [] {});
+    }
+    seen = now;
+  }
 }
 
 // ------------------------------------------------------------------------------ accepting --

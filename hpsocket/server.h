@@ -4,6 +4,15 @@
 // Threads: one asio::io_context run by the worker threads; each connection has its own strand,
 // the acceptor another. Start and Stop are called from application threads (Stop refuses on a
 // network or pool thread); everything else here is safe from any thread.
+//
+// Wake-ups: the io_context is told to expect one thread (concurrency hint 1), so a worker that
+// finished an event goes straight back to the next one instead of waking a sleeping worker for
+// every event; on a busy server one worker does the network work without a thread switch per
+// request. The other workers are woken by work posted from outside (sends and answers from
+// application threads) and by the stall watcher: when an application callback has kept a
+// worker for longer than kStallCheck with no other callback running meanwhile, the watcher
+// wakes another worker, which takes over the waiting events. So a callback that blocks delays
+// the other connections by about kStallCheck, not until it returns.
 #ifndef QUILLMERE_HPSOCKET_SERVER_H
 #define QUILLMERE_HPSOCKET_SERVER_H
 
@@ -62,6 +71,9 @@ struct ServerSettings {
   bool Valid() const;
 };
 
+/// How often the stall watcher looks for a worker held up in an application callback.
+inline constexpr std::chrono::milliseconds kStallCheck{10};
+
 /// Largest period accepted by the "disconnect older than" calls (ms).
 inline constexpr DWORD kMaxDisconnectPeriod = 0x7FFFFFFF / 2;
 
@@ -110,6 +122,21 @@ class HttpServer {
   /// The bound address while started.
   bool ListenEndpoint(asio::ip::tcp::endpoint* out) const;
 
+  /// Brackets a call into the application on a network thread, for the stall watcher.
+  class CallbackScope {
+   public:
+    explicit CallbackScope(HttpServer& server) : server_(server) {
+      server_.in_callbacks_.fetch_add(1, std::memory_order_relaxed);
+      server_.callbacks_started_.fetch_add(1, std::memory_order_relaxed);
+    }
+    ~CallbackScope() { server_.in_callbacks_.fetch_sub(1, std::memory_order_relaxed); }
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+   private:
+    HttpServer& server_;
+  };
+
   /// Connection strand, after OnClose: drops the table entry. A connection whose request was
   /// still unanswered is kept alive a few seconds longer, because an application thread may be
   /// reading its request right now.
@@ -122,6 +149,7 @@ class HttpServer {
   void OnAccepted(const asio::error_code& ec, asio::ip::tcp::socket socket);
   void Admit(asio::ip::tcp::socket socket);
   void CloseAcceptor();
+  void WatchForStalls();
 
   const Listener& listener_;
   asio::io_context io_;
@@ -130,6 +158,14 @@ class HttpServer {
   asio::steady_timer accept_retry_;
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
   std::vector<std::thread> workers_;
+
+  // Stall watcher: runs while started.
+  std::thread watcher_;
+  std::mutex watcher_mutex_;
+  std::condition_variable watcher_wake_;
+  bool watcher_stop_ = false;  // guarded by watcher_mutex_
+  std::atomic<int> in_callbacks_{0};
+  std::atomic<uint64_t> callbacks_started_{0};
 
   mutable std::mutex settings_mutex_;
   ServerSettings settings_;

@@ -61,8 +61,7 @@ void Answer(TSocketTask* task) {
 }
 
 En_HP_HttpParseResult OnMessageComplete(HP_HttpServer server, HP_CONNID id) {
-  HP_LPTSocketTask task =
-      Create_HP_SocketTaskObj(&Answer, server, id, nullptr, 0, TBT_COPY, 0, 0);
+  HP_LPTSocketTask task = Create_HP_SocketTaskObj(&Answer, server, id, nullptr, 0, TBT_COPY, 0, 0);
   if (!HP_ThreadPool_Submit_Task(pool, task, INFINITE)) Destroy_HP_SocketTaskObj(task);
   return HPR_OK;
 }

@@ -8,7 +8,9 @@
 # DURATION seconds (default 5) at 1, 10, 100 and 1000 connections and the script prints
 # requests/s and the ratio ours/nginx. Then it opens IDLE (default 10000) keep-alive
 # connections to our server and prints its resident memory per idle connection.
-# Servers are started on free loopback ports and stopped by PID.
+# Servers are started on free loopback ports and stopped by PID. WORKERS and POOL (default 0:
+# the engine's and the pool's default counts, as the application uses them) set the network
+# and pool thread counts of our server.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -17,6 +19,8 @@ server_bin="$build/bench/hpsocket/hpsocket_echo_server"
 clients_bin="$build/bench/hpsocket/hpsocket_idle_clients"
 duration="${DURATION:-5}"
 idle="${IDLE:-10000}"
+workers="${WORKERS:-0}"
+pool="${POOL:-0}"
 for tool in wrk nginx; do
   command -v "$tool" >/dev/null || { echo "run.sh: $tool not found (scripts/setup.sh --bench)" >&2; exit 1; }
 done
@@ -61,7 +65,7 @@ nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
 pids+=($!)
 
 # --- ours --------------------------------------------------------------------------------
-"$server_bin" 0 >"$work/server.out" &
+"$server_bin" 0 "$workers" "$pool" >"$work/server.out" &
 server_pid=$!
 pids+=($server_pid)
 for _ in $(seq 100); do grep -q READY "$work/server.out" 2>/dev/null && break; sleep 0.05; done
@@ -77,7 +81,8 @@ rps() {  # rps <port> <connections>
     awk '/Requests\/sec/ {print $2}'
 }
 
-echo "keep-alive POST, 5-byte body, ${duration}s per point, $(nproc) cores"
+echo "keep-alive POST, 5-byte body, ${duration}s per point, $(nproc) cores," \
+  "network threads ${workers/#0/default}, pool threads ${pool/#0/default}"
 printf '%12s %14s %14s %8s\n' connections "ours req/s" "nginx req/s" ratio
 for c in 1 10 100 1000; do
   ours="$(rps "$our_port" "$c")"

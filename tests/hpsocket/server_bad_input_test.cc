@@ -5,6 +5,8 @@
 #include <http_parser.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -245,6 +247,35 @@ TEST_F(ServerTest, RandomGarbageNeverHurtsTheServer) {
   Client fine(port_);
   ASSERT_TRUE(fine.Send("GET / HTTP/1.1\r\n\r\n"));
   EXPECT_FALSE(fine.ReadResponse().empty());
+}
+
+TEST_F(ServerTest, BlockingCallbackDoesNotStallOtherConnections) {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool release = false;
+  recorder().on_complete = [&](HP_HttpServer s, HP_CONNID id) {
+    if (std::string(HP_HttpServer_GetUrlField(s, id, HUF_PATH)) == "/block") {
+      std::unique_lock lock(mutex);
+      cv.wait(lock, [&] { return release; });
+    }
+    Answer(s, id);
+    return HPR_OK;
+  };
+  Client blocking(port_);
+  ASSERT_TRUE(blocking.Send("GET /block HTTP/1.1\r\n\r\n"));
+  ASSERT_TRUE(recorder().WaitForEvent("complete " + std::to_string(AcceptedId(1))));
+  for (int i = 0; i < 3; ++i) {
+    Client other(port_);
+    ASSERT_TRUE(other.Send("GET /free HTTP/1.1\r\n\r\n"));
+    EXPECT_FALSE(other.ReadResponse().empty()) << "served while another callback blocks";
+  }
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+  }
+  cv.notify_all();
+  EXPECT_FALSE(blocking.ReadResponse().empty());
+  ASSERT_TRUE(recorder().WaitForEvent("handled " + std::to_string(AcceptedId(1))));
 }
 
 TEST_F(ServerTest, RejectedAcceptGivesNoFurtherEvents) {

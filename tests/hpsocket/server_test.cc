@@ -3,6 +3,7 @@
 #include <errno.h>
 
 #include <atomic>
+#include <cstdio>
 #include <deque>
 #include <thread>
 
@@ -581,6 +582,51 @@ TEST_F(ServerTest, DisconnectSilenceConnections) {
   EXPECT_TRUE(HP_Server_IsConnected(server_, id)) << "not silent for a minute";
   EXPECT_TRUE(HP_Server_DisconnectLongConnections(server_, 0, TRUE));
   EXPECT_TRUE(client.WaitClosed());
+}
+
+// Sends from several threads at once: each send arrives whole and each thread's sends in order,
+// whether written at once from the caller's thread or queued behind another.
+TEST_F(ServerTest, ConcurrentSendsStayWholeAndOrdered) {
+  Client client(port_);
+  const HP_CONNID id = AcceptedId();
+  constexpr int kThreads = 4;
+  constexpr int kSends = 500;
+  const auto message = [](int thread, int i) {
+    char text[32];
+    std::snprintf(text, sizeof text, "<%d:%04d%s>", thread, i, std::string(i % 7, '.').c_str());
+    return std::string(text);
+  };
+  size_t total = 0;
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kSends; ++i) total += message(t, i).size();
+  }
+  std::vector<std::thread> senders;
+  for (int t = 0; t < kThreads; ++t) {
+    senders.emplace_back([&, t] {
+      for (int i = 0; i < kSends; ++i) {
+        const std::string m = message(t, i);
+        // Two pieces through SendPackets, so a torn packet would show.
+        WSABUF parts[2] = {{1, const_cast<char*>(m.data())},
+                           {static_cast<ULONG>(m.size() - 1), const_cast<char*>(m.data() + 1)}};
+        ASSERT_TRUE(HP_Server_SendPackets(server_, id, parts, 2));
+      }
+    });
+  }
+  const std::string received = client.ReadBytes(total);
+  for (auto& t : senders) t.join();
+  ASSERT_EQ(received.size(), total);
+  int next[kThreads] = {};
+  size_t at = 0;
+  while (at < received.size()) {
+    const size_t end = received.find('>', at);
+    ASSERT_NE(end, std::string::npos);
+    const std::string m = received.substr(at, end + 1 - at);
+    const int thread = m[1] - '0';
+    ASSERT_TRUE(thread >= 0 && thread < kThreads) << m;
+    ASSERT_EQ(m, message(thread, next[thread])) << "at byte " << at;
+    ++next[thread];
+    at = end + 1;
+  }
 }
 
 TEST_F(ServerTest, PauseReceiveHoldsDataBack) {
