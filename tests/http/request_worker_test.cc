@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -91,15 +92,17 @@ class RequestWorkerTest : public ::testing::Test {
       *extra = record_.Handle();
       return TRUE;
     });
+    // The engine's texts stay valid until the request is answered: here, in the fixture.
+    current_ = std::make_unique<Request>(request);
     OnCall(HP_HttpServer_GetMethod,
-           [request](HP_HttpServer, HP_CONNID) { return request.method.c_str(); });
-    OnCall(HP_HttpServer_GetUrlField, [request](HP_HttpServer, HP_CONNID, En_HP_HttpUrlField f) {
-      return f == HUF_PATH ? request.path.c_str() : "";
+           [this](HP_HttpServer, HP_CONNID) { return current_->method.c_str(); });
+    OnCall(HP_HttpServer_GetUrlField, [this](HP_HttpServer, HP_CONNID, En_HP_HttpUrlField f) {
+      return f == HUF_PATH ? current_->path.c_str() : "";
     });
     OnCall(HP_HttpServer_IsUpgrade,
-           [request](HP_HttpServer, HP_CONNID) { return request.upgrade ? TRUE : FALSE; });
+           [this](HP_HttpServer, HP_CONNID) { return current_->upgrade ? TRUE : FALSE; });
     OnCall(HP_HttpServer_IsKeepAlive,
-           [request](HP_HttpServer, HP_CONNID) { return request.keepAlive ? TRUE : FALSE; });
+           [this](HP_HttpServer, HP_CONNID) { return current_->keepAlive ? TRUE : FALSE; });
     TSocketTask task{&RequestWorker, kServer, kConnection, nullptr, 0, TBT_COPY, 0, 0};
     RequestWorker(&task);
   }
@@ -110,6 +113,7 @@ class RequestWorkerTest : public ::testing::Test {
   }
 
   static std::filesystem::path* directory_;
+  std::unique_ptr<Request> current_;
   ConnectionBodyBuffer record_;
   OutputRecorder output_;
   ScopedOutputConsumer useOutput_{output_};
