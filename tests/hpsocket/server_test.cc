@@ -69,6 +69,7 @@ TEST_F(ServerTest, RequestSplitAtEveryOffset) {
       "POST /split?a=b HTTP/1.1\r\nHost: h\r\nCookie: a=1; b=2\r\nContent-Length: 4\r\n\r\nbody";
   Client client(port_);
   const HP_CONNID id = AcceptedId();
+  ASSERT_TRUE(recorder().WaitForEvent("handshake " + std::to_string(id)));
   for (size_t cut = 1; cut < request.size(); ++cut) {
     recorder().Clear();
     ASSERT_TRUE(client.Send(request.substr(0, cut)));
@@ -710,6 +711,20 @@ TEST_F(ManualStartTest, StopInsideStartOrStopCallbacksIsRefused) {
   EXPECT_EQ(nested, FALSE);
   EXPECT_TRUE(HP_Server_Stop(server_));
   EXPECT_EQ(HP_Server_GetState(server_), SS_STOPPED);
+}
+
+TEST_F(ManualStartTest, Ipv6LoopbackAndListenAddress) {
+  if (!HP_Server_Start(server_, "::1", 0)) GTEST_SKIP() << "no IPv6 loopback here";
+  TCHAR address[64];
+  int length = sizeof address;
+  USHORT port = 0;
+  ASSERT_TRUE(HP_Server_GetListenAddress(server_, address, &length, &port));
+  EXPECT_STREQ(address, "::1");
+  EXPECT_EQ(length, 4);
+  EXPECT_NE(port, 0);
+  length = 2;
+  EXPECT_FALSE(HP_Server_GetListenAddress(server_, address, &length, &port));
+  EXPECT_EQ(length, 46) << "too small: the IPv6 size is reported";
 }
 
 TEST_F(ManualStartTest, SettingsAreStoredAndEchoed) {
