@@ -244,6 +244,14 @@ bool Connection::Fill() {
   return true;
 }
 
+void Connection::Reset() {
+  if (fd_ < 0) return;
+  const linger abort{.l_onoff = 1, .l_linger = 0};
+  ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  ::close(fd_);
+  fd_ = -1;
+}
+
 std::optional<Response> Connection::ReadResponse(bool toHead) {
   std::size_t end;
   while ((end = buffered_.find("\r\n\r\n")) == std::string::npos) {

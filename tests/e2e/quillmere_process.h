@@ -121,6 +121,8 @@ class Connection {
   /// True when the peer closes the connection (after any bytes still to come, which are
   /// returned in `rest` when given).
   bool WaitForClose(std::string* rest = nullptr);
+  /// Closes the connection at once with a reset (RST) rather than an orderly end.
+  void Reset();
 
  private:
   bool Fill();  // reads more into buffered_; false at the end or on a stall
