@@ -332,6 +332,10 @@ int Connection::OnMessageComplete() {
 // ------------------------------------------------------------------------------- writing --
 
 int Connection::Send(const WSABUF* buffers, int count) {
+  return Queue(buffers, count, Answers::kNothing);
+}
+
+int Connection::Queue(const WSABUF* buffers, int count, Answers answers) {
   size_t total = 0;
   for (int i = 0; i < count; ++i) {
     if (buffers[i].len > 0 && !buffers[i].buf) return EINVAL;
@@ -339,6 +343,7 @@ int Connection::Send(const WSABUF* buffers, int count) {
   }
   std::lock_guard lock(mutex_);
   if (!open_ || write_shut_) return EBADSLT;
+  if (answers == Answers::kRequest) AnsweredLocked();
   if (total == 0) return 0;
 
   size_t done = 0;
@@ -385,19 +390,21 @@ int Connection::SendResponse(ResponseHead head, const BYTE* body, int length) {
   const WSABUF buffers[2] = {
       {static_cast<ULONG>(text.size()), text.data()},
       {static_cast<ULONG>(length), const_cast<char*>(reinterpret_cast<const char*>(body))}};
-  if (const int err = Send(buffers, length > 0 ? 2 : 1)) return err;
+  const int result = Queue(buffers, length > 0 ? 2 : 1, Answers::kRequest);
   if (text.capacity() > kKeptSendCapacity) std::string().swap(text);
+  return result;
+}
 
-  // The request is answered: parsing may go on with what arrived meanwhile.
-  std::lock_guard lock(mutex_);
-  if (!awaiting_answer_) return 0;
+void Connection::AnsweredLocked() {
+  // The request is answered: parsing may go on with what arrived meanwhile. (Marked before the
+  // bytes are written: the strand only resumes once this thread has left the mutex.)
+  if (!awaiting_answer_) return;
   awaiting_answer_ = false;
-  if (resume_needed_ && open_ && !resume_posted_ && !drain_hold_) {
+  if (resume_needed_ && !resume_posted_ && !drain_hold_) {
     resume_needed_ = false;
     resume_posted_ = true;
     asio::post(strand_, [self = shared_from_this()] { self->Resume(); });
   }
-  return 0;
 }
 
 void Connection::DoWrite() {

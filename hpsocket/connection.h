@@ -107,8 +107,12 @@ class Connection : public std::enable_shared_from_this<Connection>, private Requ
   void Upgrade(const char* rest, size_t size);
   void ParseError();
 
-  // Writing (strand).
-  void DoWrite();
+  // Writing. Queue: any thread; with kRequest it also marks the current request answered, in
+  // the same critical section as the bytes are queued.
+  enum class Answers { kNothing, kRequest };
+  int Queue(const WSABUF* buffers, int count, Answers answers);
+  void AnsweredLocked();  // mutex_ held
+  void DoWrite();         // strand
   void OnDrained();
 
   // Closing (strand).
