@@ -10,8 +10,10 @@ namespace quillmere {
 OutputList::OutputList(QWidget* parent)
     : QListWidget(parent), backlog_([this] {
         // On the appending thread: a queued call, so it never waits for the window thread.
-        QMetaObject::invokeMethod(this, &OutputList::Drain, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &OutputList::DrainSoon, Qt::QueuedConnection);
       }) {
+  drainTimer_.setSingleShot(true);
+  connect(&drainTimer_, &QTimer::timeout, this, &OutputList::Drain);
   setSortingEnabled(false);
   setSelectionMode(QAbstractItemView::SingleSelection);
 }
@@ -24,7 +26,19 @@ void OutputList::InstallAsOutput() {
   SetOutputConsumer(&backlog_);
 }
 
+void OutputList::DrainSoon() {
+  if (drainTimer_.isActive()) return;  // a Drain is due anyway
+  const qint64 elapsed = sinceDrain_.isValid() ? sinceDrain_.elapsed() : kDrainIntervalMs;
+  if (elapsed >= kDrainIntervalMs) {
+    Drain();
+  } else {
+    drainTimer_.start(static_cast<int>(kDrainIntervalMs - elapsed));
+  }
+}
+
 void OutputList::Drain() {
+  drainTimer_.stop();
+  sinceDrain_.start();
   OutputBatch batch = backlog_.Take();
   if (batch.appended == 0) return;
   const AppendPlan plan = PlanAppends(static_cast<std::size_t>(count()), batch.appended);

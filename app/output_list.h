@@ -2,7 +2,9 @@
 #ifndef QUILLMERE_APP_OUTPUT_LIST_H
 #define QUILLMERE_APP_OUTPUT_LIST_H
 
+#include <QElapsedTimer>
 #include <QListWidget>
+#include <QTimer>
 
 #include "app/output_backlog.h"
 
@@ -10,8 +12,10 @@ namespace quillmere {
 
 /// A list of output lines, newest last, always scrolled to the newest. An append to a list holding
 /// more than 100 items clears it first. Lines from other threads are queued in a backlog and shown
-/// in batches on the window thread, with the same result as appending them one at a time. Typing
-/// C or c into the list clears it. Window thread only, except consumer().Append.
+/// in batches on the window thread, with the same result as appending them one at a time; under a
+/// stream of lines the list is updated at most every kDrainIntervalMs, so the window's drawing
+/// does not grow with the rate of messages. Typing C or c into the list clears it. Window thread
+/// only, except consumer().Append.
 class OutputList : public QListWidget {
   Q_OBJECT
 
@@ -22,6 +26,9 @@ class OutputList : public QListWidget {
 
   /// Makes this list the consumer of AppendOutput until it is destroyed or another is installed.
   void InstallAsOutput();
+
+  /// The shortest time between two updates from the backlog (a display frame or so).
+  static constexpr int kDrainIntervalMs = 15;
 
   /// The queue this list shows; its Append is safe from any thread and wakes the list once per
   /// batch with a queued call to Drain.
@@ -39,7 +46,13 @@ class OutputList : public QListWidget {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  /// Drain, or, when the last one was less than kDrainIntervalMs ago, Drain once that much time
+  /// has passed. Runs queued on the window thread when lines arrive.
+  void DrainSoon();
+
   OutputBacklog backlog_;
+  QTimer drainTimer_;         // single shot: the postponed Drain
+  QElapsedTimer sinceDrain_;  // since the last Drain; invalid before the first
 };
 
 }  // namespace quillmere

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -83,6 +84,20 @@ TEST_F(OutputListTest, LinesFromAnotherThreadArriveInOrder) {
   ASSERT_TRUE(ProcessEventsUntil([&] { return list_->count() == 2; }));
   EXPECT_EQ(Items(), (std::vector<std::string>{"first", "second"}));
   EXPECT_EQ(wakeCounter_.wakes, 1);
+}
+
+TEST_F(OutputListTest, LinesRightAfterAnUpdateFollowWithinTheUpdateInterval) {
+  AppendFromAnotherThread({"first"});  // an update just happened
+  QElapsedTimer timer;
+  timer.start();
+  std::thread([] {
+    AppendOutput("second");
+    AppendOutput("third");
+  }).join();
+  // The second update waits for the interval to pass, and then shows both.
+  ASSERT_TRUE(ProcessEventsUntil([&] { return list_->count() == 3; }));
+  EXPECT_GE(timer.elapsed(), OutputList::kDrainIntervalMs - 1);
+  EXPECT_EQ(Items(), (std::vector<std::string>{"first", "second", "third"}));
 }
 
 TEST_F(OutputListTest, ShowsGbkAsUnicodeAndEmptyLines) {
