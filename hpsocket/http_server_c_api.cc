@@ -308,9 +308,9 @@ BOOL HP_Server_GetConnectPeriod(HP_Server server, HP_CONNID id, DWORD* period) {
 }
 
 BOOL HP_Server_GetSilencePeriod(HP_Server server, HP_CONNID id, DWORD* period) {
-  if (!Server(server)->active().mark_silence) return Result(EPERM);
   auto c = Find(server, id);
   if (!c || !period) return FALSE;
+  if (!Server(server)->active().mark_silence) return Result(EPERM);
   *period = c->SilencePeriod();
   return TRUE;
 }
@@ -473,9 +473,10 @@ BOOL HP_HttpServer_Release(HP_HttpServer server, HP_CONNID id) {
 }
 
 BOOL HP_HttpServer_StartHttp(HP_HttpServer server, HP_CONNID id) {
+  auto c = Find(server, id);  // first: the run's settings are only read while it has connections
+  if (!c) return FALSE;
   if (Server(server)->active().http_auto_start) return Result(EPERM);
-  auto c = Find(server, id);
-  return c ? Result(c->StartHttp()) : FALSE;
+  return Result(c->StartHttp());
 }
 
 // ---------------------------------------------------------------------- HTTP getters --
