@@ -31,7 +31,7 @@ void AppendNumber(std::string& out, long long value) {
 
 }  // namespace
 
-std::string_view StatusPhrase(int status) {
+std::string_view StandardReasonPhrase(int status) {
   switch (status) {
     case 100:
       return "Continue";
@@ -194,7 +194,7 @@ bool AppendResponseHead(const ResponseHead& head, std::string& out) {
   if (head.reason) {
     out += head.reason;
   } else {
-    out += StatusPhrase(head.status);
+    out += StandardReasonPhrase(head.status);
   }
   out += "\r\n";
   for (int i = 0; i < count; ++i) {

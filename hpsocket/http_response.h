@@ -11,14 +11,14 @@
 namespace quillmere {
 
 /// The standard reason phrase of `status`; "***" for a code the table does not know.
-/// Example: StatusPhrase(404) == "Not Found", StatusPhrase(418) == "***".
-std::string_view StatusPhrase(int status);
+/// Example: StandardReasonPhrase(404) == "Not Found", StandardReasonPhrase(418) == "***".
+std::string_view StandardReasonPhrase(int status);
 
 /// What a response head is built from. Texts are the caller's and must outlive the call.
 struct ResponseHead {
   USHORT version = HV_1_1;       ///< Status line version, low byte major, high byte minor.
   USHORT status = 200;           ///< Printed as plain decimal.
-  const char* reason = nullptr;  ///< Null: StatusPhrase(status). "" is sent as given.
+  const char* reason = nullptr;  ///< Null: StandardReasonPhrase(status). "" is sent as given.
   const HP_THeader* headers = nullptr;
   int header_count = 0;       ///< Entries with a null or empty name are skipped.
   long long body_length = 0;  ///< For the automatic Content-Length.

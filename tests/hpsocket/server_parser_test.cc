@@ -180,11 +180,11 @@ TEST(AppendResponseHead, Examples) {
   EXPECT_EQ(out, "kept") << "nothing appended on refusal";
 }
 
-TEST(StatusPhrase, TableAndUnknownCodes) {
-  EXPECT_EQ(StatusPhrase(200), "OK");
-  EXPECT_EQ(StatusPhrase(306), "Switch Proxy");
-  EXPECT_EQ(StatusPhrase(600), "Unparseable Response Headers");
-  for (int code : {0, 103, 418, 599, 999}) EXPECT_EQ(StatusPhrase(code), "***") << code;
+TEST(StandardReasonPhrase, TableAndUnknownCodes) {
+  EXPECT_EQ(StandardReasonPhrase(200), "OK");
+  EXPECT_EQ(StandardReasonPhrase(306), "Switch Proxy");
+  EXPECT_EQ(StandardReasonPhrase(600), "Unparseable Response Headers");
+  for (int code : {0, 103, 418, 599, 999}) EXPECT_EQ(StandardReasonPhrase(code), "***") << code;
 }
 
 }  // namespace
