@@ -13,6 +13,7 @@ OutputList::OutputList(QWidget* parent)
         QMetaObject::invokeMethod(this, &OutputList::DrainSoon, Qt::QueuedConnection);
       }) {
   drainTimer_.setSingleShot(true);
+  drainTimer_.setTimerType(Qt::PreciseTimer);  // never early: the interval is a minimum
   connect(&drainTimer_, &QTimer::timeout, this, &OutputList::Drain);
   setSortingEnabled(false);
   setSelectionMode(QAbstractItemView::SingleSelection);

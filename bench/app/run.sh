@@ -12,7 +12,8 @@
 #   - Quillmere headless (standard output to /dev/null), and Quillmere with its window on a
 #     virtual display (Xvfb), both started from copies in a scratch directory so their run logs
 #     land there.
-# Figures, with DURATION (default 5) seconds of wrk per point:
+# Figures, with DURATION (default 3) seconds of wrk per point, each the median of ROUNDS (default
+# 3) rounds that take turns between the servers, so a passing load on the machine hits them alike:
 #   1. keep-alive POST echo (5-byte body) at 10 and 100 connections: nginx, headless, window,
 #      and for scale the engine's own echo server from bench/hpsocket (the same engine, body
 #      record and pool hop without Quillmere's decoding and output); targets: headless >= 0.9 x
@@ -25,7 +26,8 @@ set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build="$(cd "${1:-build}" && pwd)"
-duration="${DURATION:-5}"
+duration="${DURATION:-3}"
+rounds="${ROUNDS:-3}"
 idle="${IDLE:-10000}"
 quillmere_bin="$build/quillmere"
 window_bin="$build/bench/app/quillmere_window_started"
@@ -63,6 +65,7 @@ listening_port() {
   sed -n 's/^quillmere: listening on .*:\([0-9][0-9]*\)$/\1/p' "$1"
 }
 
+median() { python3 -c 'import statistics, sys; print(f"{statistics.median(map(float, sys.argv[1:])):.2f}")' "$@"; }
 rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
 ratio() { python3 -c "import sys; a, b = map(float, sys.argv[1:]); print(f'{a / b:.2f}' if b else '-')" "$1" "$2"; }
 
@@ -137,16 +140,24 @@ pids+=($!)
 for _ in $(seq 100); do grep -q READY "$work/echo.out" 2>/dev/null && break; sleep 0.05; done
 echo_port="$(awk '/READY/ {print $2}' "$work/echo.out")"
 
-echo "Quillmere against nginx (1 worker) on loopback, $(nproc) cores, ${duration}s per point"
+echo "Quillmere against nginx (1 worker) on loopback, $(nproc) cores," \
+  "median of $rounds rounds of ${duration}s per point"
 echo
 echo "1. keep-alive POST echo, 5-byte body (requests/s)"
 printf '%12s %11s %11s %11s %11s %15s %16s %14s\n' connections nginx headless window \
   "engine echo" "headless/nginx" "window/headless" "headless/echo"
 for c in 10 100; do
-  theirs="$(rps "http://127.0.0.1:$nginx_port/" "$c" -s "$post_lua")"
-  ours="$(rps "http://127.0.0.1:$headless_port/" "$c" -s "$post_lua")"
-  window="$(rps "http://127.0.0.1:$window_port/" "$c" -s "$post_lua")"
-  echo_rps="$(rps "http://127.0.0.1:$echo_port/" "$c" -s "$post_lua")"
+  all_theirs=() all_ours=() all_window=() all_echo=()
+  for _ in $(seq "$rounds"); do
+    all_theirs+=("$(rps "http://127.0.0.1:$nginx_port/" "$c" -s "$post_lua")")
+    all_ours+=("$(rps "http://127.0.0.1:$headless_port/" "$c" -s "$post_lua")")
+    all_window+=("$(rps "http://127.0.0.1:$window_port/" "$c" -s "$post_lua")")
+    all_echo+=("$(rps "http://127.0.0.1:$echo_port/" "$c" -s "$post_lua")")
+  done
+  theirs="$(median "${all_theirs[@]}")"
+  ours="$(median "${all_ours[@]}")"
+  window="$(median "${all_window[@]}")"
+  echo_rps="$(median "${all_echo[@]}")"
   printf '%12s %11s %11s %11s %11s %15s %16s %14s\n' "$c" "$theirs" "$ours" "$window" "$echo_rps" \
     "$(ratio "$ours" "$theirs")" "$(ratio "$window" "$ours")" "$(ratio "$ours" "$echo_rps")"
 done
@@ -157,8 +168,13 @@ cat >"$work/head_close.lua" <<'LUA'
 wrk.method = "HEAD"
 wrk.headers["Connection"] = "close"
 LUA
-serial_head="$(rps "$clock_url" 1 -s "$work/head_close.lua")"
-get_rate="$(rps "http://127.0.0.1:$headless_port/msg" 10)"
+all_head=() all_get=()
+for _ in $(seq "$rounds"); do
+  all_head+=("$(rps "$clock_url" 1 -s "$work/head_close.lua")")
+  all_get+=("$(rps "http://127.0.0.1:$headless_port/msg" 10)")
+done
+serial_head="$(median "${all_head[@]}")"
+get_rate="$(median "${all_get[@]}")"
 lines="$(wc -l <"$work/headless/"*.txt)"
 printf '%34s %12s\n' "nginx serial HEAD, new connections" "$serial_head"
 printf '%34s %12s\n' "headless GET, 10 connections" "$get_rate"
