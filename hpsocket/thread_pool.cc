@@ -1,10 +1,13 @@
 #include "hpsocket/thread_pool.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +16,7 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "hpsocket/thread_role.h"
 
@@ -20,6 +24,22 @@ namespace quillmere {
 namespace {
 
 constexpr DWORD kMaxDefaultThreadCount = 500;
+
+// A parked worker sleeps on a futex word of its own, so a waker can pick exactly the worker it
+// wants (the most recently parked) and wake it after leaving the pool's mutex. (std::atomic's
+// wait spins and yields before it sleeps, which only costs here.)
+
+// Sleeps while `word` holds `expected`; may return early (a stale or spurious wake-up).
+void FutexWait(std::atomic<uint32_t>& word, uint32_t expected) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected, nullptr,
+          nullptr, 0);
+}
+
+// Wakes the thread sleeping in FutexWait on `word`, if any.
+void FutexWake(std::atomic<uint32_t>& word) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr,
+          0);
+}
 
 // The pool whose worker the calling thread is, or null. Set once when a worker starts.
 thread_local const void* t_worker_of = nullptr;
@@ -86,10 +106,29 @@ unsigned ProcessorCount() {
 
 // Everything a run needs, shared by the ThreadPool object, its workers and any submitter waiting
 // for room; the last of them to let go frees it. Every field is guarded by `mutex`.
+//
+// Wake-ups: idle workers park in a stack and the most recently parked one is woken first, so a
+// light load keeps reusing one warm thread while the surplus ones stay asleep. A task is queued
+// without waking anybody when a worker is already on its way to the queue; a worker that takes
+// a task and leaves others queued wakes the next one. So every queued task has a worker heading
+// for it while any worker is idle (tasks still run side by side, and a task may wait for
+// another one to run), but a burst of submissions costs one wake-up instead of one per task.
 struct ThreadPool::Shared {
+  // Where one worker sleeps while parked. Shared with the waker, which wakes it after leaving
+  // `mutex` (so the worker does not run into a held lock) and may do so after the worker has
+  // already moved on (a harmless stale wake-up).
+  struct Parking {
+    std::atomic<uint32_t> woken{0};  // 0 while listed in `parked`; 1 once a waker took it off
+    bool heading = false;            // woken for a queued task (counted in `waking`); `mutex`
+
+    void Wait() {
+      while (woken.load(std::memory_order_acquire) == 0) FutexWait(woken, 0);
+    }
+    void Wake() { FutexWake(woken); }
+  };
+  using ParkingPtr = std::shared_ptr<Parking>;
+
   std::mutex mutex;
-  std::condition_variable work;    // workers: a task was queued, the wanted count fell, or the
-                                   // run ended
   std::condition_variable room;    // waiting submitters: a full queue gave up a task, or the run
                                    // is ending
   std::condition_variable exited;  // Stop: the last worker of the run exited
@@ -103,14 +142,51 @@ struct ThreadPool::Shared {
   DWORD max_queue = 0;
   En_HP_RejectedPolicy policy = TRP_CALL_FAIL;
   DWORD stack_size = 0;
-  DWORD wanted = 0;  // workers the run should have
-  DWORD live = 0;    // workers of the run that have not exited yet
+  DWORD wanted = 0;                // workers the run should have
+  DWORD live = 0;                  // workers of the run that have not exited yet
+  std::vector<ParkingPtr> parked;  // idle workers, the most recently parked last
+  DWORD waking = 0;                // workers woken for a queued task that have not arrived yet
 
   bool HasRoom() const { return max_queue == 0 || queue.size() < max_queue; }
 
-  void Enqueue(const Task& task) {
+  // When tasks wait, no worker is on its way to them and a worker is parked: takes the most
+  // recently parked one off the stack and returns it; the caller calls Wake() on it after
+  // leaving `mutex`. Caller holds `mutex`. Every change that can leave a queued task without a
+  // worker heading for it ends with this call.
+  [[nodiscard]] ParkingPtr AttendLocked() {
+    if (queue.empty() || waking > 0 || parked.empty()) return nullptr;
+    ParkingPtr place = std::move(parked.back());
+    parked.pop_back();
+    place->heading = true;
+    ++waking;
+    place->woken.store(1, std::memory_order_release);
+    return place;
+  }
+
+  // Wakes every parked worker, so each looks at the run again (it ended, or the wanted count
+  // fell). Caller holds `mutex`.
+  void CallAllLocked() {
+    for (const ParkingPtr& place : parked) {
+      place->woken.store(1, std::memory_order_release);
+      place->Wake();
+    }
+    parked.clear();
+  }
+
+  // Queues `task`; returns the worker to wake, if any (see AttendLocked).
+  [[nodiscard]] ParkingPtr Enqueue(const Task& task) {
     queue.push_back(task);
-    work.notify_one();
+    return AttendLocked();
+  }
+
+  // Pops the first task; `next` receives the worker to wake for the tasks behind it, if any.
+  Task TakeLocked(ParkingPtr& next) {
+    const bool was_full = !HasRoom();
+    const Task task = queue.front();
+    queue.pop_front();
+    if (was_full) room.notify_one();
+    next = AttendLocked();
+    return task;
   }
 
   // Starts `count` more workers for the current run. Caller holds `mutex`. 0, or the error of
@@ -125,23 +201,29 @@ struct ThreadPool::Shared {
     live = 0;
     max_queue = 0;
     policy = TRP_CALL_FAIL;
-    work.notify_all();
+    CallAllLocked();
     room.notify_all();
     ended.notify_all();
   }
 
   // A worker's life: take tasks while there are any; leave when the run has ended, or when the
-  // queue is empty and the run has more workers than it wants.
+  // queue is empty and the run has more workers than it wants; otherwise park until woken.
   void Work(uint64_t my_run) {
+    const auto place = std::make_shared<Parking>();
     std::unique_lock lock(mutex);
     for (;;) {
-      if (run != my_run) return;
-      if (!queue.empty()) {
-        const bool was_full = !HasRoom();
-        const Task task = queue.front();
-        queue.pop_front();
-        if (was_full) room.notify_one();
+      if (run != my_run) {
+        // Woken for a task of the next run, this worker hands the duty on before it leaves.
+        const ParkingPtr next = AttendLocked();
         lock.unlock();
+        if (next) next->Wake();
+        return;
+      }
+      if (!queue.empty()) {
+        ParkingPtr next;
+        const Task task = TakeLocked(next);
+        lock.unlock();
+        if (next) next->Wake();
         RunAndRelease(task);
         lock.lock();
         continue;
@@ -150,7 +232,13 @@ struct ThreadPool::Shared {
         if (--live == 0) exited.notify_all();
         return;
       }
-      work.wait(lock);
+      place->woken.store(0, std::memory_order_relaxed);
+      place->heading = false;
+      parked.push_back(place);
+      lock.unlock();
+      place->Wait();
+      lock.lock();
+      if (place->heading) --waking;
     }
   }
 
@@ -192,7 +280,9 @@ int ThreadPool::Shared::Submit(std::shared_ptr<Shared> self, Task task, DWORD ma
   std::unique_lock lock(s.mutex);
   if (s.state != SS_STARTED) return EPERM;
   if (s.HasRoom()) {
-    s.Enqueue(task);
+    const ParkingPtr worker = s.Enqueue(task);
+    lock.unlock();
+    if (worker) worker->Wake();
     return 0;
   }
   switch (s.policy) {
@@ -210,7 +300,9 @@ int ThreadPool::Shared::Submit(std::shared_ptr<Shared> self, Task task, DWORD ma
         return EXFULL;
       }
       if (s.run != my_run || s.state != SS_STARTED) return EPERM;
-      s.Enqueue(task);
+      const ParkingPtr worker = s.Enqueue(task);
+      lock.unlock();
+      if (worker) worker->Wake();
       return 0;
     }
     case TRP_CALL_FAIL:
@@ -232,7 +324,7 @@ int ThreadPool::Shared::Stop(std::shared_ptr<Shared> self, DWORD max_wait_ms) {
 
   s.state = SS_STOPPING;
   s.wanted = 0;
-  s.work.notify_all();
+  s.CallAllLocked();
   s.room.notify_all();
   const auto all_exited = [&] { return s.live == 0; };
   bool timed_out = false;
@@ -242,7 +334,9 @@ int ThreadPool::Shared::Stop(std::shared_ptr<Shared> self, DWORD max_wait_ms) {
     timed_out = !s.exited.wait_for(lock, std::chrono::milliseconds(max_wait_ms), all_exited);
   }
   std::deque<Task> discarded;
-  if (timed_out) discarded.swap(s.queue);
+  if (timed_out) {
+    discarded.swap(s.queue);
+  }
   s.EndRun();
   lock.unlock();
 
@@ -265,7 +359,7 @@ ThreadPool::~ThreadPool() {
   if (shared_->state == SS_STARTED) {
     shared_->state = SS_STOPPING;
     shared_->wanted = 0;
-    shared_->work.notify_all();
+    shared_->CallAllLocked();
     shared_->room.notify_all();
   }
 }
@@ -315,7 +409,7 @@ int ThreadPool::AdjustThreadCount(DWORD thread_count) {
     s.wanted = s.live;
     return error;
   }
-  if (s.wanted < before) s.work.notify_all();  // idle surplus workers leave now
+  if (s.wanted < before) s.CallAllLocked();  // idle surplus workers leave now
   return 0;
 }
 

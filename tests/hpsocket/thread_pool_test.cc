@@ -494,6 +494,90 @@ TEST(ThreadPool, TimedOutStopReleasesEachQueuedTaskOnce) {
   EXPECT_EQ(queued.releases.value(), 4);
 }
 
+// Workers park between tasks and a submit wakes one only when none is already on its way. Each
+// submit here comes as the previous task's worker is about to park: a wake-up lost in that
+// window leaves a task queued with every worker asleep, and the wait below runs out.
+TEST(ThreadPool, EverySubmitReachesAWorkerAsTheLastOneParks) {
+  for (DWORD workers : {1u, 2u}) {
+    ThreadPool pool;
+    ASSERT_EQ(pool.Start(workers, 0, TRP_CALL_FAIL, 0), 0);
+    Counter done;
+    constexpr int kTasks = 2000;
+    for (int i = 1; i <= kTasks; ++i) {
+      ASSERT_EQ(pool.Submit({&RaiseCounter, &done, nullptr}, 0), 0);
+      if (!done.WaitFor(i)) {
+        ADD_FAILURE() << "task " << i << " on " << workers << " workers never ran";
+        break;
+      }
+    }
+    // Bounded: a worker that missed its wake-up would never exit.
+    EXPECT_EQ(pool.Stop(1000), 0);
+  }
+}
+
+// A burst wakes one worker; each worker that takes a task and leaves others queued wakes the
+// next. Tasks that can only finish together therefore still get a worker each, burst after
+// burst.
+TEST(ThreadPool, BurstOfTasksThatWaitForEachOtherGetsAWorkerEach) {
+  constexpr int kWorkers = 4;
+  ThreadPool pool;
+  ASSERT_EQ(pool.Start(kWorkers, 0, TRP_CALL_FAIL, 0), 0);
+  for (int round = 0; round < 100; ++round) {
+    std::latch together(kWorkers);
+    Counter done;
+    struct Meet {
+      std::latch* together;
+      Counter* done;
+    } meet{&together, &done};
+    for (int i = 0; i < kWorkers; ++i) {
+      ASSERT_EQ(pool.Submit({[](void* arg) {
+                               auto* meet = static_cast<Meet*>(arg);
+                               meet->together->arrive_and_wait();
+                               meet->done->Raise();
+                             },
+                             &meet, nullptr},
+                            0),
+                0);
+    }
+    ASSERT_TRUE(done.WaitFor(kWorkers)) << "round " << round;
+  }
+  EXPECT_EQ(pool.Stop(INFINITE), 0);
+}
+
+// One task at a time keeps going to the most recently parked worker, so the other threads of a
+// large pool stay asleep. At most two take turns (the one finishing a task and the one woken
+// meanwhile); a third is allowed for a worker that was slow to park after the warm-up.
+TEST(ThreadPool, OneTaskAtATimeKeepsReusingTheLastWorkers) {
+  constexpr int kWorkers = 8;
+  ThreadPool pool;
+  ASSERT_EQ(pool.Start(kWorkers, 0, TRP_CALL_FAIL, 0), 0);
+  struct Seen {
+    Counter done;
+    std::mutex mutex;
+    std::vector<std::thread::id> threads;  // guarded by mutex
+  } seen;
+  const auto note = [](void* arg) {
+    auto* seen = static_cast<Seen*>(arg);
+    {
+      std::lock_guard lock(seen->mutex);
+      seen->threads.push_back(std::this_thread::get_id());
+    }
+    seen->done.Raise();
+  };
+  constexpr int kTasks = 2000;
+  for (int i = 1; i <= kTasks; ++i) {
+    ASSERT_EQ(pool.Submit({note, &seen, nullptr}, 0), 0);
+    ASSERT_TRUE(seen.done.WaitFor(i));
+  }
+  EXPECT_EQ(pool.Stop(INFINITE), 0);
+
+  std::vector<std::thread::id> later(seen.threads.begin() + kTasks / 2, seen.threads.end());
+  std::sort(later.begin(), later.end());
+  later.erase(std::unique(later.begin(), later.end()), later.end());
+  EXPECT_LE(later.size(), 3u) << "tasks run one at a time went to " << later.size() << " of "
+                              << kWorkers << " workers";
+}
+
 TEST(HP_ThreadPool_Stop, RefusedOnThePoolsOwnThread) {
   PoolPtr pool = NewPool();
   ASSERT_TRUE(HP_ThreadPool_Start(pool.get(), 2, 0, TRP_CALL_FAIL, 0));
