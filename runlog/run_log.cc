@@ -17,9 +17,9 @@ namespace {
 // start-up) and never destroyed, so appends on pool threads may run until the program ends.
 struct RunLogLock {
   std::mutex mutex;
-  bool started = false;   // guarded by mutex
-  std::string directory;  // guarded by mutex; no trailing "/"
-  std::string clockUrl;   // guarded by mutex
+  bool started = false;  // guarded by mutex
+  std::string path;      // guarded by mutex; the directory, "/", the file name
+  std::string clockUrl;  // guarded by mutex
 };
 
 RunLogLock& TheRunLogLock() {
@@ -41,14 +41,9 @@ void Apply(RunLogLock& lock, const RunLogSettings& settings) {
   std::string directory = settings.directory.empty() ? ProgramDirectory() : settings.directory;
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   if (directory == "/") directory.clear();  // the path adds the separator
-  lock.directory = std::move(directory);
+  lock.path = directory + "/" + std::string(kRunLogFileName);
   lock.clockUrl = settings.clockUrl;
   lock.started = true;
-}
-
-// The path of the file; the caller holds lock.mutex.
-std::string PathOf(const RunLogLock& lock) {
-  return lock.directory + "/" + std::string(kRunLogFileName);
 }
 
 // True for an existing regular file (following symbolic links); a directory of that name counts
@@ -90,19 +85,19 @@ std::string RunLogPath() {
   RunLogLock& lock = TheRunLogLock();
   std::lock_guard guard(lock.mutex);
   if (!lock.started) Apply(lock, {});
-  return PathOf(lock);
+  return lock.path;
 }
 
 void AppendRunLog(std::string_view message) {
   RunLogLock& lock = TheRunLogLock();
   std::lock_guard guard(lock.mutex);
   if (!lock.started) Apply(lock, {});
-  const std::string path = PathOf(lock);
+  const std::string& path = lock.path;
 
   if (IsRegularFile(path)) {
-    // Neither created nor truncated here; others may read and write it meanwhile.
+    // Neither created nor truncated here; others may read and write it meanwhile. Appending
+    // puts every write at the end of the file, so the descriptor needs no positioning.
     int fd = open(path.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) lseek(fd, 0, SEEK_END);
     // The clock is asked even when the file would not open, as every append asks it once.
     const std::string line = StampedLine(lock.clockUrl, message);
     if (fd >= 0) {

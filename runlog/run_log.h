@@ -39,11 +39,11 @@ std::string RunLogPath();
 /// lines of other writers never interleave with it. Holds RunLogLock for the whole append, the
 /// clock's request included, so lines reach the file one at a time in the order their appends
 /// took the lock. The clock is asked after the file test (and for an existing file after it is
-/// opened and positioned). An existing regular file is opened without creating or truncating
-/// it; a missing one is created (and appended to, should it have appeared meanwhile). Nothing is
-/// reported: a file that cannot be opened or created (a directory of that name, no access) loses
-/// the line. Before StartRunLog, the run log first starts with the default settings.
-/// Blocks until the line is written or lost. Safe from any thread.
+/// opened; appending writes at its end without positioning). An existing regular file is opened
+/// without creating or truncating it; a missing one is created (and appended to, should it have
+/// appeared meanwhile). Nothing is reported: a file that cannot be opened or created (a directory
+/// of that name, no access) loses the line. Before StartRunLog, the run log first starts with the
+/// default settings. Blocks until the line is written or lost. Safe from any thread.
 void AppendRunLog(std::string_view message);
 
 }  // namespace quillmere

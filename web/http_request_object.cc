@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace quillmere {
 namespace {
@@ -20,8 +21,15 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   });
 }
 
+// True when `text` holds one of `bytes` (a handful; header texts are short, so a plain loop
+// beats a search).
 bool HasAny(std::string_view text, std::string_view bytes) {
-  return text.find_first_of(bytes) != std::string_view::npos;
+  for (char c : text) {
+    for (char b : bytes) {
+      if (c == b) return true;
+    }
+  }
+  return false;
 }
 
 struct SlistFree {
@@ -65,6 +73,46 @@ long ClampToLong(long long value) {
   return static_cast<long>(std::clamp<long long>(value, 0, 0x7FFFFFFF));
 }
 
+// Frees an easy handle. Signals stay as they are: a handle reset to libcurl's defaults would
+// otherwise ignore SIGPIPE around its clean-up.
+void FreeHandle(CURL* handle) {
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_cleanup(handle);
+}
+
+// The easy handle kept by a thread between objects that close their connections after each
+// request. Such a handle holds no connection, name lookup or TLS session once a request is over,
+// so the next object can take it as if it were new. Only its own thread touches it.
+class SpareHandle {
+ public:
+  SpareHandle() = default;
+  SpareHandle(const SpareHandle&) = delete;
+  SpareHandle& operator=(const SpareHandle&) = delete;
+  ~SpareHandle() {
+    if (handle_ != nullptr) FreeHandle(handle_);
+  }
+
+  // The spare, or a new handle when there is none; null when libcurl cannot make one.
+  CURL* Take() {
+    CURL* handle = std::exchange(handle_, nullptr);
+    return handle != nullptr ? handle : curl_easy_init();
+  }
+
+  // Keeps `handle` as the spare, or frees it when there already is one.
+  void Give(CURL* handle) {
+    if (handle_ == nullptr) {
+      handle_ = handle;
+    } else {
+      FreeHandle(handle);
+    }
+  }
+
+ private:
+  CURL* handle_ = nullptr;
+};
+
+thread_local SpareHandle spareHandle;
+
 }  // namespace
 
 bool StartWebClient() {
@@ -74,12 +122,19 @@ bool StartWebClient() {
   return started;
 }
 
-HttpRequestObject::HttpRequestObject() {
-  if (StartWebClient()) handle_ = curl_easy_init();
+HttpRequestObject::HttpRequestObject(ConnectionUse use) : use_(use) {
+  if (!StartWebClient()) return;
+  handle_ = use_ == ConnectionUse::kClosedAfterEach ? spareHandle.Take() : curl_easy_init();
 }
 
 HttpRequestObject::~HttpRequestObject() {
-  if (handle_ != nullptr) curl_easy_cleanup(Handle(handle_));
+  if (handle_ == nullptr) return;
+  // Every request leaves the handle reset; one that closes its connections holds nothing more.
+  if (use_ == ConnectionUse::kClosedAfterEach) {
+    spareHandle.Give(Handle(handle_));
+  } else {
+    FreeHandle(Handle(handle_));
+  }
 }
 
 bool HttpRequestObject::Fail(std::string_view why) {
@@ -175,7 +230,8 @@ bool HttpRequestObject::Send(std::string_view body) {
 
 bool HttpRequestObject::Perform(std::string_view body) {
   CURL* handle = Handle(handle_);
-  curl_easy_reset(handle);  // options go back to libcurl's defaults; connections stay cached
+  // The handle comes new or reset to libcurl's defaults (every way out of here resets it), so
+  // only the options of this request are set; its cached connections, if any, stay.
 
   // Headers: Proxy-Authorization is for the proxy alone, so it never travels on to the server
   // (through a tunnel it would). Headers libcurl adds by itself are suppressed with "Name:"
@@ -211,10 +267,20 @@ bool HttpRequestObject::Perform(std::string_view body) {
   set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   set(CURLOPT_URL, url_.c_str());
   set(CURLOPT_PROXY, proxy_.c_str());  // "" also keeps the environment's proxy variables out
+  // Without a proxy there is nothing to bypass, so libcurl need not read no_proxy either.
+  if (proxy_.empty()) set(CURLOPT_NOPROXY, "");
   set(CURLOPT_FOLLOWLOCATION, followRedirects_ ? 1L : 0L);
   set(CURLOPT_MAXREDIRS, static_cast<long>(kMaxRedirects));
   set(CURLOPT_SSL_VERIFYPEER, verifyPeer_ ? 1L : 0L);
   set(CURLOPT_SSL_VERIFYHOST, verifyHost_ ? 2L : 0L);
+  if (use_ == ConnectionUse::kClosedAfterEach) {
+    // A new connection for the request and for each redirect, closed when its response is in,
+    // and no name lookup or TLS session kept for later: the handle is then as good as new.
+    set(CURLOPT_FRESH_CONNECT, 1L);
+    set(CURLOPT_FORBID_REUSE, 1L);
+    set(CURLOPT_DNS_CACHE_TIMEOUT, 0L);
+    set(CURLOPT_SSL_SESSIONID_CACHE, 0L);
+  }
 
   long long connectBudget =
       static_cast<long long>(std::max(resolveMs_, 0)) + std::max(connectMs_, 0);

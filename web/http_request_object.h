@@ -1,14 +1,17 @@
 // A synchronous HTTP request object over one libcurl easy handle: open a request, set headers,
 // send it, read the status, the final response's headers and its body. The object keeps its
 // timeouts, proxy and options from one request to the next, so one object can serve a series of
-// requests (and reuses its connections meanwhile).
+// requests (and reuses its connections meanwhile, unless made to close each one).
 //
 // Failures are quiet: a call that fails yields false, 0, an empty text or empty bytes, and
 // LastError() says why. Texts and bytes are both byte strings here; nothing is converted.
 //
 // Thread contract: an object belongs to one thread at a time. Never use one object from two
 // threads at once; callers that hand an object between threads must serialise its use.
-// Separate objects may run on any number of threads at once.
+// Separate objects may run on any number of threads at once. An object made with
+// ConnectionUse::kClosedAfterEach borrows its libcurl handle from a spare kept by the thread
+// that makes it and, when destroyed, leaves the handle as the spare of the thread that destroys
+// it; a spare belongs to its thread alone, so no easy handle is ever used by two threads at once.
 #ifndef QUILLMERE_WEB_HTTP_REQUEST_OBJECT_H
 #define QUILLMERE_WEB_HTTP_REQUEST_OBJECT_H
 
@@ -49,6 +52,18 @@ inline constexpr int kMaxRedirects = 10;
 /// Safe from any thread. Returns false when libcurl could not be initialised.
 bool StartWebClient();
 
+/// What an object does with a connection once a response is in.
+enum class ConnectionUse {
+  /// Keeps it open for the object's later requests to the same server; it closes when the
+  /// object goes.
+  kKeptForLaterRequests,
+  /// Closes it at once: each request, and each redirect it follows, goes out on a new
+  /// connection, and nothing (connection, name lookup, TLS session) outlives the request. Such
+  /// an object reuses a libcurl handle of its thread rather than making one, which saves libcurl's
+  /// set-up (its inner multi handle, buffers and wake-up socket pair) on every object.
+  kClosedAfterEach,
+};
+
 /// One HTTP request at a time, synchronously. See the file comment for the thread contract.
 ///
 /// Timeouts. SetTimeouts takes the four phase limits of the request and maps them onto libcurl:
@@ -64,8 +79,9 @@ bool StartWebClient();
 /// limit), connect 60000, send 30000 and receive 30000 milliseconds.
 class HttpRequestObject {
  public:
-  /// Makes the easy handle; IsValid() tells whether that worked.
-  HttpRequestObject();
+  /// Makes the easy handle (or, for kClosedAfterEach, takes the thread's spare); IsValid() tells
+  /// whether that worked.
+  explicit HttpRequestObject(ConnectionUse use = ConnectionUse::kKeptForLaterRequests);
   ~HttpRequestObject();
   HttpRequestObject(const HttpRequestObject&) = delete;
   HttpRequestObject& operator=(const HttpRequestObject&) = delete;
@@ -130,6 +146,7 @@ class HttpRequestObject {
   static std::size_t OnHeaderLine(char* data, std::size_t size, std::size_t count, void* self);
 
   void* handle_ = nullptr;  // CURL*, owned
+  ConnectionUse use_;
 
   // Settings kept across requests.
   int resolveMs_ = 0;

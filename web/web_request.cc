@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "text/text_rules.h"
 #include "text/text_slice.h"
@@ -37,21 +39,66 @@ void CompleteHeaders(std::string& headers, std::string_view url, RequestMethod m
   }
 }
 
-void ApplyLine(HttpRequestObject& request, std::string_view line) {
-  request.SetRequestHeader(HeaderName(line), HeaderValue(line));
+using HeaderLine = std::pair<std::string, std::string>;  // name, value
+
+void AddLine(std::vector<HeaderLine>& lines, std::string_view line) {
+  lines.emplace_back(HeaderName(line), HeaderValue(line));
 }
 
-void ApplyHeaderLines(HttpRequestObject& request, std::string_view headers) {
+// The lines of `headers` to apply, in order: the whole text as one line when it holds no CR LF;
+// otherwise its pieces between CR LF, less the empty ones and "Connection: keep-alive".
+std::vector<HeaderLine> LinesOf(std::string_view headers) {
+  std::vector<HeaderLine> lines;
   if (!ContainsText(headers, kCrLf)) {
-    ApplyLine(request, headers);
-    return;
+    AddLine(lines, headers);
+    return lines;
   }
   for (const std::string& piece : SplitText(headers, kCrLf)) {
     if (piece.empty()) continue;
     // The object keeps connections alive by itself; the header would only repeat that.
     if (HeaderName(piece) == "Connection" && HeaderValue(piece) == "keep-alive") continue;
-    ApplyLine(request, piece);
+    AddLine(lines, piece);
   }
+  return lines;
+}
+
+// The request headers of a call follow from its URL, its method, the caller's header text and
+// the two header switches alone, and working them out (completion, normalisation, splitting)
+// costs more than the rest of our side of an exchange. The network clock asks with the same ones
+// every time, so each thread keeps its last answer.
+struct HeaderPlan {
+  // What the answer follows from.
+  bool known = false;
+  std::string url;
+  RequestMethod method = RequestMethod::kGet;
+  std::string given;
+  bool complete = false;
+  bool normalize = false;
+  // The answer.
+  std::string block;              // the completed and normalised text
+  std::vector<HeaderLine> lines;  // what is applied of it, in order
+};
+
+const HeaderPlan& PlanHeaders(std::string_view url, RequestMethod method, std::string_view given,
+                              bool complete, bool normalize) {
+  thread_local HeaderPlan plan;
+  if (plan.known && plan.url == url && plan.method == method && plan.given == given &&
+      plan.complete == complete && plan.normalize == normalize) {
+    return plan;
+  }
+  plan.known = false;
+  std::string block(given);
+  if (complete) CompleteHeaders(block, url, method);
+  if (normalize) block = NormalizeHeaderNames(block);
+  plan.lines = LinesOf(block);
+  plan.block = std::move(block);
+  plan.url = url;
+  plan.method = method;
+  plan.given = given;
+  plan.complete = complete;
+  plan.normalize = normalize;
+  plan.known = true;
+  return plan;
 }
 
 std::string ProxyCredentials(std::string_view user, std::string_view password) {
@@ -87,6 +134,8 @@ std::string_view VerbOf(RequestMethod method) {
 
 std::string CollectResponseCookies(std::string_view responseHeaders) {
   std::string cookies;
+  // Only a line that starts with these bytes counts; most responses hold none.
+  if (responseHeaders.find("Set-Cookie") == std::string_view::npos) return cookies;
   for (const std::string& piece : SplitText(responseHeaders, kCrLf)) {
     if (TextBeforeMarker(piece, ": ") != "Set-Cookie") continue;
     std::string fragment = ContainsText(piece, ";")
@@ -106,7 +155,7 @@ WebResponse WebRequest(std::string_view url, const WebRequestOptions& options) {
   std::optional<HttpRequestObject> ownRequest;
   HttpRequestObject* request = options.sharedRequest;
   if (request == nullptr) {
-    request = &ownRequest.emplace();
+    request = &ownRequest.emplace(ConnectionUse::kClosedAfterEach);
     if (!request->IsValid()) return {};
   }
 
@@ -122,10 +171,12 @@ WebResponse WebRequest(std::string_view url, const WebRequestOptions& options) {
   if (options.noRedirect) request->SetOption(kOptionEnableRedirects, 0);
   request->SetOption(kOptionSslErrorIgnoreFlags, kIgnoreAllCertificateErrors);
 
-  std::string scratchHeaders;
-  std::string& headers = options.extraHeaders != nullptr ? *options.extraHeaders : scratchHeaders;
-  if (options.completeHeaders) CompleteHeaders(headers, url, method);
-  if (options.normalizeHeaders) headers = NormalizeHeaderNames(headers);
+  const std::string_view given = options.extraHeaders != nullptr
+                                     ? std::string_view(*options.extraHeaders)
+                                     : std::string_view();
+  const HeaderPlan& plan =
+      PlanHeaders(url, method, given, options.completeHeaders, options.normalizeHeaders);
+  if (options.extraHeaders != nullptr) *options.extraHeaders = plan.block;
 
   if (!options.proxyServer.empty() && !options.proxyUser.empty() &&
       options.proxyAuthMode == kProxyAuthBasic) {
@@ -140,7 +191,7 @@ WebResponse WebRequest(std::string_view url, const WebRequestOptions& options) {
     request->SetRequestHeader("Cookie", *cookies);
   }
 
-  ApplyHeaderLines(*request, headers);
+  for (const auto& [name, value] : plan.lines) request->SetRequestHeader(name, value);
 
   request->Send(!options.bodyBytes.empty() ? options.bodyBytes : options.bodyText);
 

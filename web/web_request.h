@@ -65,7 +65,9 @@ struct WebRequestOptions {
   std::string_view proxyPassword{};
   int proxyAuthMode = kProxyAuthBasic;
   /// A request object of the caller's to use instead of a new one; it keeps every setting the
-  /// call makes (timeouts, proxy, redirects) and the response. Null: a new object for this call.
+  /// call makes (timeouts, proxy, redirects) and the response. Null: a new object for this call
+  /// (ConnectionUse::kClosedAfterEach), so the exchange and each redirect it follows go out on a
+  /// new connection, closed before the call returns, and nothing carries over to later calls.
   HttpRequestObject* sharedRequest = nullptr;
   /// Merge the collected cookies with requestCookies (when that is given).
   bool mergeCookies = true;

@@ -58,6 +58,9 @@ TEST(NetworkClock, OneFreshHeadRequestPerCall) {
   std::vector<RecordedRequest> seen = server.Requests();
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(server.Connections(), 2);
+  // Both connections are closed: none is kept for the next call.
+  EXPECT_TRUE(server.WaitForClientCloses(2));
+  EXPECT_EQ(seen[0].head, seen[1].head);
   for (const RecordedRequest& request : seen) {
     EXPECT_EQ(request.method, "HEAD");
     EXPECT_EQ(request.target, "/");

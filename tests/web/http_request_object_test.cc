@@ -5,7 +5,9 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/web/recording_server_fixture.h"
@@ -211,6 +213,91 @@ TEST(HttpRequestObject, SettingsOutliveOpenAndTheConnectionIsReused) {
   ASSERT_TRUE(request.Open("GET", server.Url("/redirect/1")));
   ASSERT_TRUE(request.Send());
   EXPECT_EQ(request.Status(), 200);
+}
+
+TEST(HttpRequestObject, ClosedAfterEachUsesANewConnectionForEveryRequestAndRedirect) {
+  RecordingServer server(Redirecting);
+  HttpRequestObject request(ConnectionUse::kClosedAfterEach);
+  ASSERT_TRUE(request.SetOption(kOptionEnableRedirects, 0));
+  for (int round = 1; round <= 2; ++round) {
+    ASSERT_TRUE(request.Open("GET", server.Url("/redirect/1")));
+    ASSERT_TRUE(request.Send()) << request.LastError();
+    EXPECT_EQ(request.Status(), 302) << "round " << round;
+    // Closed as soon as the response is in, while the object lives on.
+    EXPECT_TRUE(server.WaitForClientCloses(round)) << "round " << round;
+  }
+  ASSERT_TRUE(request.SetOption(kOptionEnableRedirects, 1));
+  ASSERT_TRUE(request.Open("GET", server.Url("/redirect/2")));
+  ASSERT_TRUE(request.Send()) << request.LastError();
+  EXPECT_EQ(request.Status(), 200);
+  EXPECT_EQ(request.ResponseBody(), "done");
+  // The three hops of the last request took three connections.
+  EXPECT_EQ(server.Connections(), 5);
+  EXPECT_TRUE(server.WaitForClientCloses(5));
+}
+
+TEST(HttpRequestObject, ClosedAfterEachObjectsStartAfresh) {
+  // The second object takes over the first one's libcurl handle; none of the first one's
+  // settings, headers or connections may come with it.
+  RecordingServer proxy;
+  RecordingServer server(Redirecting);
+  {
+    HttpRequestObject first(ConnectionUse::kClosedAfterEach);
+    ASSERT_TRUE(first.SetProxy(kProxySettingProxy, proxy.HostPort()));
+    ASSERT_TRUE(first.SetOption(kOptionEnableRedirects, 0));
+    ASSERT_TRUE(first.Open("POST", server.Url("/old")));
+    ASSERT_TRUE(first.SetRequestHeader("X-Old", "1"));
+    ASSERT_TRUE(first.Send("body")) << first.LastError();
+  }
+  HttpRequestObject second(ConnectionUse::kClosedAfterEach);
+  ASSERT_TRUE(second.Open("HEAD", server.Url("/redirect/1")));
+  ASSERT_TRUE(second.Send()) << second.LastError();
+  EXPECT_EQ(second.Status(), 200);  // redirects followed again
+  EXPECT_EQ(proxy.Requests().size(), 1u);
+  std::vector<RecordedRequest> seen = server.Requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].head, "HEAD /redirect/1 HTTP/1.1\r\nHost: " + server.HostPort() + "\r\n\r\n");
+  EXPECT_EQ(seen[1].head, "HEAD /redirect/0 HTTP/1.1\r\nHost: " + server.HostPort() + "\r\n\r\n");
+}
+
+TEST(HttpRequestObject, ClosedAfterEachObjectMayEndOnAnotherThread) {
+  // An object made on one thread and destroyed on another leaves its handle to the second
+  // thread; both threads go on making requests.
+  RecordingServer server;
+  auto made = std::make_unique<HttpRequestObject>(ConnectionUse::kClosedAfterEach);
+  ASSERT_TRUE(made->Open("GET", server.Url("/1")));
+  ASSERT_TRUE(made->Send()) << made->LastError();
+  std::thread other([&] {
+    made.reset();
+    for (int i = 0; i < 2; ++i) {
+      HttpRequestObject next(ConnectionUse::kClosedAfterEach);
+      EXPECT_TRUE(next.Open("GET", server.Url("/2")));
+      EXPECT_TRUE(next.Send()) << next.LastError();
+    }
+  });
+  other.join();
+  HttpRequestObject again(ConnectionUse::kClosedAfterEach);
+  ASSERT_TRUE(again.Open("GET", server.Url("/3")));
+  ASSERT_TRUE(again.Send()) << again.LastError();
+  EXPECT_EQ(server.Connections(), 4);
+  EXPECT_TRUE(server.WaitForClientCloses(4));
+}
+
+TEST(HttpRequestObject, ClosedAfterEachRecoversFromAFailedRequest) {
+  RefusingPort refusing;
+  RecordingServer silent([](const RecordedRequest&) { return std::nullopt; });
+  RecordingServer server;
+  for (const std::string& dead : {refusing.Url(), silent.Url()}) {
+    HttpRequestObject failing(ConnectionUse::kClosedAfterEach);
+    ASSERT_TRUE(failing.SetTimeouts(1000, 1000, 1000, 1000));
+    ASSERT_TRUE(failing.Open("GET", dead));
+    EXPECT_FALSE(failing.Send()) << dead;
+  }
+  HttpRequestObject request(ConnectionUse::kClosedAfterEach);
+  ASSERT_TRUE(request.Open("GET", server.Url()));
+  ASSERT_TRUE(request.Send()) << request.LastError();
+  EXPECT_EQ(request.Status(), 200);
+  EXPECT_TRUE(silent.WaitForClientCloses(1));
 }
 
 TEST(HttpRequestObject, OpenForgetsTheHeadersAndTheResponseOfTheLastRequest) {

@@ -154,6 +154,11 @@ int RecordingServer::Connections() const {
   return connections_;
 }
 
+bool RecordingServer::WaitForClientCloses(int count, std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  return clientClosed_.wait_for(lock, limit, [&] { return clientCloses_ >= count; });
+}
+
 bool RecordingServer::WaitReadable(int fd) {
   pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
   while (true) {
@@ -171,18 +176,24 @@ void RecordingServer::AcceptLoop() {
     std::lock_guard lock(mutex_);
     ++connections_;
     connectionThreads_.emplace_back([this, fd] {
-      Serve(fd);
+      bool closedByClient = Serve(fd);
       close(fd);
+      if (!closedByClient) return;
+      std::lock_guard closedLock(mutex_);
+      ++clientCloses_;
+      clientClosed_.notify_all();
     });
   }
 }
 
-void RecordingServer::Serve(int fd) {
+bool RecordingServer::Serve(int fd) {
   std::string buffer;
   char chunk[4096];
+  bool closedByClient = false;
   auto readMore = [&] {
     if (!WaitReadable(fd)) return false;
     ssize_t got = read(fd, chunk, sizeof chunk);
+    closedByClient = got == 0;
     if (got <= 0) return false;
     buffer.append(chunk, static_cast<std::size_t>(got));
     return true;
@@ -190,7 +201,7 @@ void RecordingServer::Serve(int fd) {
   while (true) {
     std::size_t headEnd;
     while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
-      if (buffer.size() > kMaxHead || !readMore()) return;
+      if (buffer.size() > kMaxHead || !readMore()) return closedByClient;
     }
     RecordedRequest request;
     ParseHead(std::string_view(buffer).substr(0, headEnd + 4), request);
@@ -200,7 +211,7 @@ void RecordingServer::Serve(int fd) {
       bodyLength = std::strtoul(length->c_str(), nullptr, 10);
     }
     while (buffer.size() < bodyLength) {
-      if (!readMore()) return;
+      if (!readMore()) return closedByClient;
     }
     request.body = buffer.substr(0, bodyLength);
     buffer.erase(0, bodyLength);
@@ -217,15 +228,15 @@ void RecordingServer::Serve(int fd) {
       // Never answer: wait, silent, until the client closes or the server stops.
       while (readMore()) {
       }
-      return;
+      return closedByClient;
     }
     std::string_view rest = *response;
     while (!rest.empty()) {
       ssize_t sent = send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
-      if (sent <= 0) return;
+      if (sent <= 0) return false;
       rest.remove_prefix(static_cast<std::size_t>(sent));
     }
-    if (response->find("Connection: close\r\n") != std::string::npos) return;
+    if (response->find("Connection: close\r\n") != std::string::npos) return false;
   }
 }
 

@@ -6,6 +6,8 @@
 #ifndef QUILLMERE_TESTS_WEB_RECORDING_SERVER_FIXTURE_H
 #define QUILLMERE_TESTS_WEB_RECORDING_SERVER_FIXTURE_H
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -62,10 +64,15 @@ class RecordingServer {
   std::vector<RecordedRequest> Requests() const;
   /// The number of connections accepted so far.
   int Connections() const;
+  /// Waits until the client has closed at least `count` connections (the server read their end),
+  /// or `limit` has passed; true when it has.
+  bool WaitForClientCloses(int count,
+                           std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
 
  private:
   void AcceptLoop();
-  void Serve(int fd);
+  // Answers the requests of one connection; true when it ended because the client closed it.
+  bool Serve(int fd);
   bool WaitReadable(int fd);
 
   int listenFd_ = -1;
@@ -79,6 +86,8 @@ class RecordingServer {
   std::vector<std::thread> connectionThreads_;
   std::vector<int> connectionFds_;
   int connections_ = 0;
+  int clientCloses_ = 0;
+  mutable std::condition_variable clientClosed_;  // signalled when clientCloses_ grows
 };
 
 /// A port on 127.0.0.1 that refuses connections: bound, never listening, for as long as this

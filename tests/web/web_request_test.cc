@@ -3,8 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/web/recording_server_fixture.h"
@@ -58,6 +60,85 @@ TEST(WebRequest, DefaultHeadersGoOutInOrderAndAreLeftInTheBlock) {
                           "User-Agent: " + std::string(kUserAgent)))
       << seen.head;
   EXPECT_EQ(extraHeaders, DefaultBlock(url));
+}
+
+TEST(WebRequest, EachCallWithoutASharedObjectSendsTheSameBytesOnAConnectionOfItsOwn) {
+  // What the network clock sends, byte for byte, every time: nothing of one call (connection,
+  // headers, settings) carries over to the next on the same thread.
+  RecordingServer server;
+  const std::string url = server.Url("/clock");
+  const std::string expected = "HEAD /clock HTTP/1.1\r\nHost: " + server.HostPort() + "\r\n" +
+                               DefaultBlock(url) + "\r\n\r\n";
+  for (int call = 1; call <= 3; ++call) {
+    WebResponse response = WebRequest(url, {.method = RequestMethod::kHead});
+    EXPECT_EQ(response.statusCode, 200) << "call " << call;
+    ASSERT_EQ(server.Requests().size(), static_cast<std::size_t>(call));
+    EXPECT_EQ(server.Requests().back().head, expected) << "call " << call;
+    EXPECT_EQ(server.Connections(), call);
+    // The connection was closed by the client, not left open for later.
+    EXPECT_TRUE(server.WaitForClientCloses(call)) << "call " << call;
+  }
+}
+
+TEST(WebRequest, RepeatedCallGetsItsOwnHeadersAfterAnotherCall) {
+  // Each call's headers follow from its own URL, method and header text, also when the call
+  // before it on this thread asked with others.
+  RecordingServer server;
+  const std::string first = server.Url("/first");
+  const std::string second = server.Url("/second");
+  const std::vector<std::string> firstSent = {"Accept: */*", "Referer: " + first,
+                                              "Accept-Language: zh-cn",
+                                              "User-Agent: " + std::string(kUserAgent)};
+  for (int round = 0; round < 2; ++round) {
+    std::string block;
+    WebRequest(first, {.method = RequestMethod::kHead, .extraHeaders = &block});
+    EXPECT_EQ(HeadersAfterHost(server.Requests().back()), firstSent) << "round " << round;
+    EXPECT_EQ(block, DefaultBlock(first)) << "round " << round;
+
+    block = "x-note: 1";
+    WebRequest(second, {.method = RequestMethod::kPost, .extraHeaders = &block});
+    EXPECT_THAT(HeadersAfterHost(server.Requests().back()),
+                ElementsAre("X-Note: 1", "Accept: */*", "Referer: " + second,
+                            "Accept-Language: zh-cn", "User-Agent: " + std::string(kUserAgent),
+                            "Content-Type: application/x-www-form-urlencoded", "Content-Length: 0"))
+        << "round " << round;
+    EXPECT_EQ(block, "X-Note: 1\r\n" + DefaultBlock(second) +
+                         "\r\nContent-Type: application/x-www-form-urlencoded")
+        << "round " << round;
+
+    block = "x-note: 1";
+    WebRequest(second, {.method = RequestMethod::kPost,
+                        .extraHeaders = &block,
+                        .completeHeaders = false,
+                        .normalizeHeaders = false});
+    EXPECT_THAT(HeadersAfterHost(server.Requests().back()),
+                ElementsAre("x-note: 1", "Content-Length: 0"))
+        << "round " << round;
+    EXPECT_EQ(block, "x-note: 1") << "round " << round;
+  }
+}
+
+TEST(WebRequest, ManyThreadsAtOnce) {
+  RecordingServer server;
+  constexpr int kThreads = 4;
+  constexpr int kCallsEach = 10;
+  std::vector<std::thread> threads;
+  std::atomic<int> answered{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      const std::string url = server.Url("/thread" + std::to_string(t));
+      for (int call = 0; call < kCallsEach; ++call) {
+        WebResponse response = WebRequest(url, {.method = RequestMethod::kHead});
+        if (response.statusCode == 200) ++answered;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(answered.load(), kThreads * kCallsEach);
+  EXPECT_EQ(server.Connections(), kThreads * kCallsEach);
+  for (const RecordedRequest& request : server.Requests()) {
+    EXPECT_EQ(request.Header("Referer"), server.Url(request.target)) << request.head;
+  }
 }
 
 TEST(WebRequest, UnnormalisedBlockKeepsItsLeadingLineBreak) {
