@@ -1,8 +1,11 @@
 #include "app/program.h"
 
 #include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -25,6 +28,15 @@ std::string Endpoint(std::string_view address, unsigned port) {
   std::string text = address.find(':') == std::string_view::npos ? std::string(address)
                                                                  : "[" + std::string(address) + "]";
   return text + ":" + std::to_string(port);
+}
+
+// SIGINT and SIGTERM, the signals that end Quillmere cleanly in either mode.
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
 }
 
 }  // namespace
@@ -98,20 +110,33 @@ void StartUpWithWindow(Program& program, MainWindow& window) {
 int RunWithWindow(const Options& options, int& argc, char** argv,
                   const std::function<void(MainWindow&)>& ready) {
   std::signal(SIGPIPE, SIG_IGN);  // a closed terminal or pipe must not end the program
+  // SIGINT and SIGTERM close the window, so the teardown runs as when the user closes it. They
+  // are blocked before Qt starts any thread and read on the window thread through a signalfd.
+  const sigset_t stopSignals = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const int signalFd = signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+
   QApplication application(argc, argv);
   Program program(options);
   MainWindow window(program.WindowControl());  // destroyed first: its teardown needs `program`
+  QSocketNotifier stopNotifier(signalFd, QSocketNotifier::Read);
+  stopNotifier.setEnabled(signalFd >= 0);
+  QObject::connect(&stopNotifier, &QSocketNotifier::activated, &window, [&] {
+    signalfd_siginfo received;
+    while (::read(signalFd, &received, sizeof received) == sizeof received) {
+    }
+    window.close();
+  });
   StartUpWithWindow(program, window);
   window.show();
   if (ready) ready(window);
-  return application.exec();
+  const int exitCode = application.exec();
+  if (signalFd >= 0) ::close(signalFd);
+  return exitCode;
 }
 
 int RunHeadless(const Options& options) {
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
+  const sigset_t stopSignals = StopSignals();
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);  // a reader that goes away must not end the program
 

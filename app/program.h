@@ -59,8 +59,10 @@ class Program {
 void StartUpWithWindow(Program& program, MainWindow& window);
 
 /// Runs Quillmere with its window until the window is closed; returns main's exit code (0).
+/// SIGINT and SIGTERM close the window, tearing down as a close by the user does; they are
+/// blocked before any thread starts, so call it from main before any other thread exists.
 /// `ready`, when given, runs once the window is shown and the service is ready (a benchmark
-/// presses 按钮_启动 there). Call from main.
+/// presses 按钮_启动 there).
 int RunWithWindow(const Options& options, int& argc, char** argv,
                   const std::function<void(MainWindow&)>& ready = {});
 

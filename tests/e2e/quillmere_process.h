@@ -72,6 +72,7 @@ class QuillmereProcess {
   std::string Stderr() const;
 
   const std::filesystem::path& directory() const { return directory_; }
+  pid_t pid() const { return pid_; }
   /// The bytes of 运行日志.txt beside the copy; empty when there is none.
   std::string RunLog() const;
   bool HasRunLog() const;
