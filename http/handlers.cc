@@ -1,5 +1,6 @@
 #include "http/handlers.h"
 
+#include <cstdint>
 #include <mutex>
 
 #include "app/output.h"
@@ -9,6 +10,10 @@
 
 namespace quillmere {
 namespace {
+
+// The most body bytes one request may bring. A message is a line of text; without a limit a
+// client could make the program hold as much memory as it cares to send.
+constexpr std::int64_t kMaxBodyBytes = std::int64_t{64} << 20;  // 64 MiB
 
 // Disconnect's force flag: close now rather than after the queued data has gone out.
 constexpr bool kCloseAtOnce = true;
@@ -62,6 +67,9 @@ En_HP_HttpParseResult OnBody(HP_HttpServer sender, HP_CONNID connID, const BYTE*
       extra != nullptr) {
     ConnectionBodyBuffer record;
     record.Attach(static_cast<BodyRecord*>(extra));
+    if (std::int64_t{record.Length()} + length > kMaxBodyBytes) {
+      return HPR_ERROR;  // the engine reports a parse error and closes the connection
+    }
     record.Append(data, length);
   }
   return HPR_OK;

@@ -37,8 +37,9 @@ En_HP_HandleResult OnReceive(HP_HttpServer sender, HP_CONNID connID, const BYTE*
 /// Lets parsing go on, body included. Always HPR_OK.
 En_HP_HttpParseResult OnHeadersComplete(HP_HttpServer sender, HP_CONNID connID);
 
-/// Appends the chunk to the connection's record; dropped when the connection has none.
-/// Always HPR_OK.
+/// Appends the chunk to the connection's record; dropped when the connection has none. HPR_OK,
+/// or HPR_ERROR when the request's body would pass 64 MiB: the engine then reports a parse
+/// error and closes the connection, so no client can make the program hold unbounded memory.
 En_HP_HttpParseResult OnBody(HP_HttpServer sender, HP_CONNID connID, const BYTE* data, int length);
 
 /// Submits RequestWorker for the request (sender and connection ID; no buffer), waiting without

@@ -154,6 +154,17 @@ TEST_F(HandlersTest, BodyChunksCollectInArrivalOrder) {
   EXPECT_EQ(std::string(RecordOf(3)->data, 35), body);
 }
 
+TEST_F(HandlersTest, BodyBeyond64MiBIsRefused) {
+  OnAccept(kServer, 7, 0);
+  const std::string chunk(1 << 20, 'x');
+  const auto* bytes = reinterpret_cast<const BYTE*>(chunk.data());
+  for (int i = 0; i < 63; ++i) ASSERT_EQ(OnBody(kServer, 7, bytes, 1 << 20), HPR_OK) << i;
+  ASSERT_EQ(OnBody(kServer, 7, bytes, (1 << 20) - 1), HPR_OK);
+  EXPECT_EQ(OnBody(kServer, 7, bytes, 1), HPR_OK) << "exactly 64 MiB is allowed";
+  EXPECT_EQ(OnBody(kServer, 7, bytes, 1), HPR_ERROR) << "one byte more is not";
+  EXPECT_EQ(RecordOf(7)->length, 64 << 20) << "the refused chunk is not kept";
+}
+
 TEST_F(HandlersTest, BodyOfAConnectionWithoutRecordIsDropped) {
   const std::string chunk = "lost";
   // Unknown to the engine, and known with no record.
