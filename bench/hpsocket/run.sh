@@ -5,9 +5,12 @@
 #                                           hpsocket_idle_clients built there)
 #
 # Both servers answer a keep-alive POST with a 5-byte body on loopback; wrk drives each for
-# DURATION seconds (default 5) at 1, 10, 100 and 1000 connections and the script prints
-# requests/s and the ratio ours/nginx. Then it opens IDLE (default 10000) keep-alive
-# connections to our server and prints its resident memory per idle connection.
+# DURATION seconds (default 5) at 1, 10, 100 and 1000 connections, ROUNDS times (default 3)
+# alternating between the two, and the script prints the median requests/s of each, the median
+# of the rounds' ratios ours/nginx and each server's context switches per request (all its
+# threads, voluntary and involuntary). Then it prints the CPU time our server uses in 3 idle
+# seconds, opens IDLE (default 10000) keep-alive connections to it and prints its resident
+# memory per idle connection.
 # Servers are started on free loopback ports and stopped by PID. WORKERS and POOL (default 0:
 # the engine's and the pool's default counts, as the application uses them) set the network
 # and pool thread counts of our server.
@@ -18,6 +21,7 @@ build="${1:-build}"
 server_bin="$build/bench/hpsocket/hpsocket_echo_server"
 clients_bin="$build/bench/hpsocket/hpsocket_idle_clients"
 duration="${DURATION:-5}"
+rounds="${ROUNDS:-3}"
 idle="${IDLE:-10000}"
 workers="${WORKERS:-0}"
 pool="${POOL:-0}"
@@ -62,7 +66,8 @@ http {
 }
 CONF
 nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-pids+=($!)
+nginx_pid=$!
+pids+=($nginx_pid)
 
 # --- ours --------------------------------------------------------------------------------
 "$server_bin" 0 "$workers" "$pool" >"$work/server.out" &
@@ -75,20 +80,47 @@ for _ in $(seq 100); do
   sleep 0.05
 done
 
-rps() {  # rps <port> <connections>
-  local threads=$(( $2 < 2 ? 1 : 2 ))
-  wrk -t"$threads" -c"$2" -d"${duration}s" -s "$here/post.lua" "http://127.0.0.1:$1/" |
-    awk '/Requests\/sec/ {print $2}'
+switches() {  # context switches so far of every thread of process <pid>
+  cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ {n += $2} END {print n}'
+}
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+median() {  # of the numbers on stdin, one per line
+  sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
 }
 
-echo "keep-alive POST, 5-byte body, ${duration}s per point, $(nproc) cores," \
+measure() {  # measure <pid> <port> <connections>: "<req/s> <context switches per request>"
+  local threads=$(( $3 < 2 ? 1 : 2 ))
+  local before after rate
+  before="$(switches "$1")"
+  rate="$(wrk -t"$threads" -c"$3" -d"${duration}s" -s "$here/post.lua" "http://127.0.0.1:$2/" |
+    awk '/Requests\/sec/ {print $2}')"
+  after="$(switches "$1")"
+  echo "$rate $(echo "($after - $before) / ($rate * $duration)" | bc -l)"
+}
+
+echo "keep-alive POST, 5-byte body, ${duration}s per point, median of $rounds rounds, $(nproc) cores," \
   "network threads ${workers/#0/default}, pool threads ${pool/#0/default}"
-printf '%12s %14s %14s %8s\n' connections "ours req/s" "nginx req/s" ratio
+printf '%12s %14s %14s %8s %14s %14s\n' connections "ours req/s" "nginx req/s" ratio \
+  "ours cs/req" "nginx cs/req"
 for c in 1 10 100 1000; do
-  ours="$(rps "$our_port" "$c")"
-  theirs="$(rps "$nginx_port" "$c")"
-  printf '%12s %14s %14s %8.2f\n' "$c" "$ours" "$theirs" "$(echo "$ours / $theirs" | bc -l)"
+  : >"$work/round"
+  for _ in $(seq "$rounds"); do
+    read -r ours ours_cs < <(measure "$server_pid" "$our_port" "$c")
+    read -r theirs theirs_cs < <(measure "$nginx_pid" "$nginx_port" "$c")
+    echo "$ours $theirs $(echo "$ours / $theirs" | bc -l) $ours_cs $theirs_cs" >>"$work/round"
+  done
+  printf '%12s %14.0f %14.0f %8.2f %14.2f %14.2f\n' "$c" \
+    "$(cut -d' ' -f1 "$work/round" | median)" "$(cut -d' ' -f2 "$work/round" | median)" \
+    "$(cut -d' ' -f3 "$work/round" | median)" "$(cut -d' ' -f4 "$work/round" | median)" \
+    "$(cut -d' ' -f5 "$work/round" | median)"
 done
+
+# --- CPU of the idle server ----------------------------------------------------------------
+sleep 1
+idle_before="$(cpu_ticks "$server_pid")"
+sleep 3
+idle_after="$(cpu_ticks "$server_pid")"
+echo "idle CPU: $(( (idle_after - idle_before) * 1000 / $(getconf CLK_TCK) )) ms in 3 s"
 
 # --- memory per idle keep-alive connection -------------------------------------------------
 rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
