@@ -73,13 +73,6 @@ long ClampToLong(long long value) {
   return static_cast<long>(std::clamp<long long>(value, 0, 0x7FFFFFFF));
 }
 
-// Frees an easy handle. Signals stay as they are: a handle reset to libcurl's defaults would
-// otherwise ignore SIGPIPE around its clean-up.
-void FreeHandle(CURL* handle) {
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_cleanup(handle);
-}
-
 // The easy handle kept by a thread between objects that close their connections after each
 // request. Such a handle holds no connection, name lookup or TLS session once a request is over,
 // so the next object can take it as if it were new. Only its own thread touches it.
@@ -89,7 +82,7 @@ class SpareHandle {
   SpareHandle(const SpareHandle&) = delete;
   SpareHandle& operator=(const SpareHandle&) = delete;
   ~SpareHandle() {
-    if (handle_ != nullptr) FreeHandle(handle_);
+    if (handle_ != nullptr) curl_easy_cleanup(handle_);
   }
 
   // The spare, or a new handle when there is none; null when libcurl cannot make one.
@@ -103,7 +96,7 @@ class SpareHandle {
     if (handle_ == nullptr) {
       handle_ = handle;
     } else {
-      FreeHandle(handle);
+      curl_easy_cleanup(handle);
     }
   }
 
@@ -133,7 +126,7 @@ HttpRequestObject::~HttpRequestObject() {
   if (use_ == ConnectionUse::kClosedAfterEach) {
     spareHandle.Give(Handle(handle_));
   } else {
-    FreeHandle(Handle(handle_));
+    curl_easy_cleanup(Handle(handle_));
   }
 }
 
