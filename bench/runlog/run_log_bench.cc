@@ -4,10 +4,12 @@
 // which should take little from that rate. For scale it also measures bare HEAD requests written
 // on a plain socket, a new connection each: the floor of the network round trip alone.
 //
-//   run_log_bench --clock-url http://127.0.0.1:PORT/ [--seconds S] [--rounds R]
+//   run_log_bench --clock-url http://127.0.0.1:PORT/ [--seconds S] [--rounds R] [--tsv]
 //
 // Each round measures the rates one after the other for S seconds each; the median of the
-// rounds is printed. The run log goes to a temporary directory, removed at the end.
+// rounds is printed, or with --tsv only the three medians (bare, clock HEAD, appends) on one
+// line, tab-separated, for run_log_bench.sh to set beside its other figures. The run log goes
+// to a temporary directory, removed at the end.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -102,18 +104,25 @@ int main(int argc, char** argv) {
   std::string url;
   double seconds = 3;
   int rounds = 3;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool tsv = false;
+  for (int i = 1; i < argc; ++i) {
     std::string option = argv[i];
+    if (option == "--tsv") {
+      tsv = true;
+      continue;
+    }
+    if (i + 1 == argc) break;
     if (option == "--clock-url")
-      url = argv[i + 1];
+      url = argv[++i];
     else if (option == "--seconds")
-      seconds = std::atof(argv[i + 1]);
+      seconds = std::atof(argv[++i]);
     else if (option == "--rounds")
-      rounds = std::max(1, std::atoi(argv[i + 1]));
+      rounds = std::max(1, std::atoi(argv[++i]));
   }
   Target target;
   if (!ParseUrl(url, target) || seconds <= 0) {
-    std::fprintf(stderr, "usage: %s --clock-url http://IP:PORT/ [--seconds S] [--rounds R]\n",
+    std::fprintf(stderr,
+                 "usage: %s --clock-url http://IP:PORT/ [--seconds S] [--rounds R] [--tsv]\n",
                  argv[0]);
     return 2;
   }
@@ -155,6 +164,10 @@ int main(int argc, char** argv) {
   }
 
   const double peer = Median(head);
+  if (tsv) {
+    std::printf("%.0f\t%.0f\t%.0f\n", Median(bare), peer, Median(append));
+    return 0;
+  }
   std::printf("HEAD as the clock makes it (WebRequest): %8.0f /s\n", peer);
   std::printf(
       "AppendRunLog:                            %8.0f /s  (%.0f%% of the clock's HEAD, "
