@@ -242,7 +242,7 @@ struct ThreadPool::Shared {
     }
   }
 
-  static int Submit(std::shared_ptr<Shared> self, Task task, DWORD max_wait_ms);
+  static int Submit(const std::shared_ptr<Shared>& self, Task task, DWORD max_wait_ms);
   static int Stop(std::shared_ptr<Shared> self, DWORD max_wait_ms);
 
   // What a new worker thread receives: its own reference to the state and the run it serves.
@@ -274,7 +274,7 @@ int ThreadPool::Shared::AddWorkers(const std::shared_ptr<Shared>& self, DWORD co
   return 0;
 }
 
-int ThreadPool::Shared::Submit(std::shared_ptr<Shared> self, Task task, DWORD max_wait_ms) {
+int ThreadPool::Shared::Submit(const std::shared_ptr<Shared>& self, Task task, DWORD max_wait_ms) {
   if (task.run == nullptr) return EINVAL;
   Shared& s = *self;
   std::unique_lock lock(s.mutex);
@@ -291,7 +291,8 @@ int ThreadPool::Shared::Submit(std::shared_ptr<Shared> self, Task task, DWORD ma
       RunAndRelease(task);
       return 0;
     case TRP_WAIT_FOR: {
-      // `self` keeps the state alive while waiting, even if the pool is destroyed meanwhile.
+      // Keeps the state alive while waiting, even if the pool is destroyed meanwhile.
+      const std::shared_ptr<Shared> keep = self;
       const uint64_t my_run = s.run;
       const auto settled = [&] { return s.run != my_run || s.state != SS_STARTED || s.HasRoom(); };
       if (IsUnlimited(max_wait_ms)) {
