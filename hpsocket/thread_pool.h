@@ -69,12 +69,12 @@ class ThreadPool {
   /// Safe from any thread but this pool's workers.
   int Stop(DWORD max_wait_ms);
 
-  /// Queues `task` (first in, first out) and wakes an idle worker: 0. When the queue is full,
-  /// TRP_CALL_FAIL gives EXFULL; TRP_WAIT_FOR waits for room up to `max_wait_ms` (0 or INFINITE:
-  /// no limit), then EXFULL, or EPERM if the run ends meanwhile; TRP_CALLER_RUN runs and releases
-  /// the task in the caller: 0. EPERM when not started (stopping included), EINVAL without
-  /// `task.run`. On failure the task stays the caller's: `release` is not called.
-  /// Safe from any thread.
+  /// Queues `task` (first in, first out) and sees that an idle worker, if any, comes for it: 0.
+  /// When the queue is full, TRP_CALL_FAIL gives EXFULL; TRP_WAIT_FOR waits for room up to
+  /// `max_wait_ms` (0 or INFINITE: no limit), then EXFULL, or EPERM if the run ends meanwhile;
+  /// TRP_CALLER_RUN runs and releases the task in the caller: 0. EPERM when not started (stopping
+  /// included), EINVAL without `task.run`. On failure the task stays the caller's: `release` is not
+  /// called. Safe from any thread.
   int Submit(Task task, DWORD max_wait_ms);
 
   /// Sets the wanted number of workers (counted as by Start): growing starts threads now,
