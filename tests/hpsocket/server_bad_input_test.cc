@@ -205,7 +205,8 @@ TEST_F(ServerTest, IncomingDataOnAReleasedConnectionClosesIt) {
 }
 
 TEST_F(ServerTest, CallbackResultsThatStopParsing) {
-  // HPR_ERROR from OnHeadersComplete is a parse error; OnUpgrade refusing closes silently.
+  // HPR_ERROR from OnHeadersComplete or OnBody is a parse error; OnUpgrade refusing closes
+  // silently.
   recorder().on_headers_complete = [](HP_HttpServer s, HP_CONNID id) {
     LPCSTR value = nullptr;
     return HP_HttpServer_GetHeader(s, id, "X-Fail", &value) ? HPR_ERROR : HPR_OK;
@@ -225,6 +226,15 @@ TEST_F(ServerTest, CallbackResultsThatStopParsing) {
   const HP_CONNID second = AcceptedId(2);
   ASSERT_TRUE(recorder().WaitForEvent(CloseEvent(second, SO_RECEIVE, ECANCELED)));
   EXPECT_FALSE(HasPrefix(recorder().EventsOf(second), "parse-error"));
+
+  recorder().on_body = [](HP_HttpServer, HP_CONNID, int) { return HPR_ERROR; };
+  Client refusedBody(port_);
+  ASSERT_TRUE(refusedBody.Send("POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello"));
+  EXPECT_TRUE(refusedBody.WaitClosed());
+  const HP_CONNID third = AcceptedId(3);
+  ASSERT_TRUE(recorder().WaitForEvent(CloseEvent(third, SO_RECEIVE, ECANCELED)));
+  EXPECT_TRUE(HasPrefix(recorder().EventsOf(third), "parse-error " + std::to_string(HPE_CB_body)));
+  EXPECT_FALSE(HasPrefix(recorder().EventsOf(third), "complete")) << "the request never completes";
 }
 
 TEST_F(ServerTest, RandomGarbageNeverHurtsTheServer) {

@@ -64,7 +64,7 @@ En_HP_HttpParseResult OnHeadersComplete(HP_HttpServer s, HP_CONNID id) {
   g_recorder->Add("headers " + Id(id));
   return g_recorder->on_headers_complete ? g_recorder->on_headers_complete(s, id) : HPR_OK;
 }
-En_HP_HttpParseResult OnBody(HP_HttpServer, HP_CONNID id, const BYTE* data, int length) {
+En_HP_HttpParseResult OnBody(HP_HttpServer s, HP_CONNID id, const BYTE* data, int length) {
   std::unique_lock lock(g_recorder->mutex);
   g_recorder->body_bytes += static_cast<size_t>(length);
   g_recorder->largest_body_piece = std::max(g_recorder->largest_body_piece, length);
@@ -74,7 +74,7 @@ En_HP_HttpParseResult OnBody(HP_HttpServer, HP_CONNID id, const BYTE* data, int 
     g_recorder->Add("body " + Id(id) + " " +
                     std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(length)));
   }
-  return HPR_OK;
+  return g_recorder->on_body ? g_recorder->on_body(s, id, length) : HPR_OK;
 }
 En_HP_HttpParseResult OnChunkHeader(HP_HttpServer, HP_CONNID id, int length) {
   g_recorder->Add("chunk " + Id(id) + " " + std::to_string(length));

@@ -62,6 +62,8 @@ struct Recorder {
   /// keep-alive.
   std::function<En_HP_HttpParseResult(HP_HttpServer, HP_CONNID)> on_complete;
   std::function<En_HP_HttpParseResult(HP_HttpServer, HP_CONNID)> on_headers_complete;
+  /// Decides OnBody's result from the piece's length; HPR_OK when unset.
+  std::function<En_HP_HttpParseResult(HP_HttpServer, HP_CONNID, int)> on_body;
   std::function<En_HP_HttpParseResult(HP_HttpServer, HP_CONNID, En_HP_HttpUpgradeType)> on_upgrade;
   std::function<En_HP_HandleResult(HP_HttpServer, HP_CONNID, const BYTE*, int)> on_receive;
   std::function<void(HP_HttpServer, HP_CONNID)> on_accept;
