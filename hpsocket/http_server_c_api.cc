@@ -5,10 +5,12 @@
 #include <errno.h>
 #include <http_parser.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "hpsocket/HPSocket4C.h"
 #include "hpsocket/connection.h"
@@ -64,6 +66,19 @@ BOOL WriteAddress(const asio::ip::tcp::endpoint& endpoint, TCHAR buffer[], int* 
   std::memcpy(buffer, text, static_cast<size_t>(needed));
   *length = needed;
   if (port) *port = endpoint.port();
+  return TRUE;
+}
+
+// The list getters' count convention: with no array, no entries, or more entries than *count
+// holds, only *count is set (to the number of entries) and the result is FALSE; otherwise every
+// entry goes out through `project`, in order.
+template <typename Entry, typename Out, typename Project>
+BOOL CopyAll(const std::vector<Entry>& all, Out out[], DWORD* count, Project project) {
+  const DWORD total = static_cast<DWORD>(all.size());
+  const bool fits = out != nullptr && total > 0 && total <= *count;
+  *count = total;
+  if (!fits) return FALSE;
+  std::transform(all.begin(), all.end(), out, project);
   return TRUE;
 }
 
@@ -575,15 +590,7 @@ BOOL HP_HttpServer_GetAllHeaders(HP_HttpServer server, HP_CONNID id, HP_THeader 
   if (!count) return Result(EINVAL);
   auto c = Find(server, id);
   if (!c) return FALSE;
-  const auto& all = c->request().headers();
-  const DWORD total = static_cast<DWORD>(all.size());
-  if (!headers || total == 0 || total > *count) {
-    *count = total;
-    return FALSE;
-  }
-  std::copy(all.begin(), all.end(), headers);
-  *count = total;
-  return TRUE;
+  return CopyAll(c->request().headers(), headers, count, [](const HP_THeader& h) { return h; });
 }
 
 BOOL HP_HttpServer_GetAllHeaderNames(HP_HttpServer server, HP_CONNID id, LPCSTR names[],
@@ -591,15 +598,7 @@ BOOL HP_HttpServer_GetAllHeaderNames(HP_HttpServer server, HP_CONNID id, LPCSTR 
   if (!count) return Result(EINVAL);
   auto c = Find(server, id);
   if (!c) return FALSE;
-  const auto& all = c->request().headers();
-  const DWORD total = static_cast<DWORD>(all.size());
-  if (!names || total == 0 || total > *count) {
-    *count = total;
-    return FALSE;
-  }
-  for (DWORD i = 0; i < total; ++i) names[i] = all[i].name;
-  *count = total;
-  return TRUE;
+  return CopyAll(c->request().headers(), names, count, [](const HP_THeader& h) { return h.name; });
 }
 
 BOOL HP_HttpServer_GetCookie(HP_HttpServer server, HP_CONNID id, LPCSTR name, LPCSTR* value) {
@@ -617,15 +616,7 @@ BOOL HP_HttpServer_GetAllCookies(HP_HttpServer server, HP_CONNID id, HP_TCookie 
   if (!count) return Result(EINVAL);
   auto c = Find(server, id);
   if (!c) return FALSE;
-  const auto& all = c->request().cookies();
-  const DWORD total = static_cast<DWORD>(all.size());
-  if (!cookies || total == 0 || total > *count) {
-    *count = total;
-    return FALSE;
-  }
-  std::copy(all.begin(), all.end(), cookies);
-  *count = total;
-  return TRUE;
+  return CopyAll(c->request().cookies(), cookies, count, [](const HP_TCookie& cookie) { return cookie; });
 }
 
 }  // extern "C"
