@@ -616,7 +616,8 @@ BOOL HP_HttpServer_GetAllCookies(HP_HttpServer server, HP_CONNID id, HP_TCookie 
   if (!count) return Result(EINVAL);
   auto c = Find(server, id);
   if (!c) return FALSE;
-  return CopyAll(c->request().cookies(), cookies, count, [](const HP_TCookie& cookie) { return cookie; });
+  return CopyAll(c->request().cookies(), cookies, count,
+                 [](const HP_TCookie& cookie) { return cookie; });
 }
 
 }  // extern "C"
