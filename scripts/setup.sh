@@ -17,7 +17,7 @@ packages=(
   libgtest-dev libgmock-dev libcpp-httplib-dev curl
 )
 bench_packages=(
-  libbenchmark-dev nginx-light wrk
+  libbenchmark-dev nginx-light wrk python3
   # the window under a virtual display, and screenshots of it
   xvfb xauth x11-apps imagemagick
 )

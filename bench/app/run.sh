@@ -35,26 +35,12 @@ clients_bin="$build/bench/hpsocket/hpsocket_idle_clients"
 echo_bin="$build/bench/hpsocket/hpsocket_echo_server"
 post_lua="$here/../hpsocket/post.lua"
 
-for tool in wrk nginx Xvfb python3; do
-  command -v "$tool" >/dev/null || { echo "run.sh: $tool not found (scripts/setup.sh --bench)" >&2; exit 1; }
-done
+source "$here/../lib.sh"
+bench_require wrk nginx Xvfb curl python3
 for bin in "$quillmere_bin" "$window_bin" "$clients_bin" "$echo_bin"; do
   [ -x "$bin" ] || { echo "run.sh: $bin is missing; build the default preset first" >&2; exit 1; }
 done
-
-ulimit -n "$(ulimit -Hn)"
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
+bench_start
 
 # Waits for "quillmere: listening on 127.0.0.1:<port>" in $1 and prints the port.
 listening_port() {
@@ -65,50 +51,26 @@ listening_port() {
   sed -n 's/^quillmere: listening on .*:\([0-9][0-9]*\)$/\1/p' "$1"
 }
 
-median() { python3 -c 'import statistics, sys; print(f"{statistics.median(map(float, sys.argv[1:])):.2f}")' "$@"; }
-rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
-ratio() { python3 -c "import sys; a, b = map(float, sys.argv[1:]); print(f'{a / b:.2f}' if b else '-')" "$1" "$2"; }
-
-# rps <url> <connections> [wrk options...]: requests per second.
+# rps <url> <connections> [wrk options...]: requests per second over DURATION seconds.
 rps() {
   local url=$1 connections=$2
   shift 2
-  local threads=$(( connections < 2 ? 1 : 2 ))
-  wrk -t"$threads" -c"$connections" -d"${duration}s" "$@" "$url" | awk '/Requests\/sec/ {print $2}'
+  wrk_rps "$url" "$connections" "$duration" "$@"
 }
 
 # --- nginx: one worker; the POST peer and the clock server -----------------------------------
 nginx_port="$(free_port)"
 clock_port="$(free_port)"
-mkdir -p "$work/nginx/logs"
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-master_process off;
-worker_rlimit_nofile $(( idle + 1000 ));
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log warn;
-events { worker_connections $(( idle + 500 )); }
-http {
-  access_log off;
-  keepalive_requests 1000000;
-  keepalive_timeout 600s;
-  client_body_temp_path $work/nginx/body;
-  server {
+start_nginx "$(( idle + 500 ))" "  server {
     listen 127.0.0.1:$nginx_port;
-    location / { return 200 "hello"; }
+    location / { return 200 \"hello\"; }
   }
   server {
     listen 127.0.0.1:$clock_port;
     location / { return 204; }
-  }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
-pids+=("$nginx_pid")
+  }"
 clock_url="http://127.0.0.1:$clock_port/"
-for _ in $(seq 100); do curl -s -o /dev/null "$clock_url" && break; sleep 0.05; done
+wait_for_url "$clock_url"
 
 # --- Quillmere headless ------------------------------------------------------------------------
 mkdir -p "$work/headless"

@@ -25,77 +25,38 @@ rounds="${ROUNDS:-3}"
 idle="${IDLE:-10000}"
 workers="${WORKERS:-0}"
 pool="${POOL:-0}"
-for tool in wrk nginx; do
-  command -v "$tool" >/dev/null || { echo "run.sh: $tool not found (scripts/setup.sh --bench)" >&2; exit 1; }
-done
+source "$here/../lib.sh"
+bench_require wrk nginx curl python3
 [ -x "$server_bin" ] && [ -x "$clients_bin" ] ||
   { echo "run.sh: build hpsocket_echo_server and hpsocket_idle_clients in $build first" >&2; exit 1; }
+bench_start
 
-ulimit -n "$(ulimit -Hn)"
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
-
-# --- nginx: one worker, its own prefix and config ---------------------------------------
+# --- nginx: one worker -------------------------------------------------------------------
 nginx_port="$(free_port)"
-mkdir -p "$work/nginx/logs"
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes 1;
-daemon off;
-master_process off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log warn;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  keepalive_requests 1000000;
-  client_body_temp_path $work/nginx/body;
-  server {
+start_nginx 4096 "  server {
     listen 127.0.0.1:$nginx_port;
-    location / { return 200 "hello"; }
-  }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-nginx_pid=$!
-pids+=($nginx_pid)
+    location / { return 200 \"hello\"; }
+  }"
 
 # --- ours --------------------------------------------------------------------------------
 "$server_bin" 0 "$workers" "$pool" >"$work/server.out" &
 server_pid=$!
-pids+=($server_pid)
+pids+=("$server_pid")
 for _ in $(seq 100); do grep -q READY "$work/server.out" 2>/dev/null && break; sleep 0.05; done
 our_port="$(awk '/READY/ {print $2}' "$work/server.out")"
-for _ in $(seq 100); do
-  curl -s -o /dev/null "http://127.0.0.1:$nginx_port/" && break
-  sleep 0.05
-done
+wait_for_url "http://127.0.0.1:$nginx_port/"
 
 switches() {  # context switches so far of every thread of process <pid>
   cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ {n += $2} END {print n}'
 }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-median() {  # of the numbers on stdin, one per line
-  sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'
-}
 
 measure() {  # measure <pid> <port> <connections>: "<req/s> <context switches per request>"
-  local threads=$(( $3 < 2 ? 1 : 2 ))
   local before after rate
   before="$(switches "$1")"
-  rate="$(wrk -t"$threads" -c"$3" -d"${duration}s" -s "$here/post.lua" "http://127.0.0.1:$2/" |
-    awk '/Requests\/sec/ {print $2}')"
+  rate="$(wrk_rps "http://127.0.0.1:$2/" "$3" "$duration" -s "$here/post.lua")"
   after="$(switches "$1")"
-  echo "$rate $(echo "($after - $before) / ($rate * $duration)" | bc -l)"
+  echo "$rate $(awk -v n="$(( after - before ))" -v r="$rate" -v d="$duration" 'BEGIN {print n / (r * d)}')"
 }
 
 echo "keep-alive POST, 5-byte body, ${duration}s per point, median of $rounds rounds, $(nproc) cores," \
@@ -107,12 +68,13 @@ for c in 1 10 100 1000; do
   for _ in $(seq "$rounds"); do
     read -r ours ours_cs < <(measure "$server_pid" "$our_port" "$c")
     read -r theirs theirs_cs < <(measure "$nginx_pid" "$nginx_port" "$c")
-    echo "$ours $theirs $(echo "$ours / $theirs" | bc -l) $ours_cs $theirs_cs" >>"$work/round"
+    echo "$ours $theirs $(awk -v a="$ours" -v b="$theirs" 'BEGIN {print a / b}') $ours_cs $theirs_cs" \
+      >>"$work/round"
   done
   printf '%12s %14.0f %14.0f %8.2f %14.2f %14.2f\n' "$c" \
-    "$(cut -d' ' -f1 "$work/round" | median)" "$(cut -d' ' -f2 "$work/round" | median)" \
-    "$(cut -d' ' -f3 "$work/round" | median)" "$(cut -d' ' -f4 "$work/round" | median)" \
-    "$(cut -d' ' -f5 "$work/round" | median)"
+    "$(median $(cut -d' ' -f1 "$work/round"))" "$(median $(cut -d' ' -f2 "$work/round"))" \
+    "$(median $(cut -d' ' -f3 "$work/round"))" "$(median $(cut -d' ' -f4 "$work/round"))" \
+    "$(median $(cut -d' ' -f5 "$work/round"))"
 done
 
 # --- CPU of the idle server ----------------------------------------------------------------
@@ -123,16 +85,15 @@ idle_after="$(cpu_ticks "$server_pid")"
 echo "idle CPU: $(( (idle_after - idle_before) * 1000 / $(getconf CLK_TCK) )) ms in 3 s"
 
 # --- memory per idle keep-alive connection -------------------------------------------------
-rss_kib() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
 before="$(rss_kib "$server_pid")"
 mkfifo "$work/hold"
 "$clients_bin" "$our_port" "$idle" <"$work/hold" >"$work/clients.out" &
 clients_pid=$!
-pids+=($clients_pid)
+pids+=("$clients_pid")
 exec 3>"$work/hold"  # keeps the clients' stdin open
 for _ in $(seq 1200); do grep -q OPEN "$work/clients.out" 2>/dev/null && break; sleep 0.05; done
 opened="$(awk '/OPEN/ {print $2}' "$work/clients.out")"
 after="$(rss_kib "$server_pid")"
 exec 3>&-
 echo "idle keep-alive connections: ${opened:-0}; server RSS ${before} KiB -> ${after} KiB;" \
-  "$(echo "($after - $before) * 1024 / ${opened:-1}" | bc) bytes per connection"
+  "$(( (after - before) * 1024 / (${opened:-0} > 0 ? ${opened:-0} : 1) )) bytes per connection"

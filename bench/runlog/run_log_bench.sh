@@ -9,49 +9,22 @@
 # build without sanitizers).
 set -euo pipefail
 
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 build=${1:-build}
 seconds=${2:-3}
 rounds=${3:-3}
 bench="$build/bench/runlog/run_log_bench"
+source "$here/../lib.sh"
+bench_require wrk nginx curl python3
 [ -x "$bench" ] || { echo "missing $bench: cmake --build $build --target run_log_bench" >&2; exit 2; }
-nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+bench_start
 
-work=$(mktemp -d)
-nginx_pid=""
-cleanup() {
-  if [ -n "$nginx_pid" ]; then kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$work/logs"
-cat > "$work/nginx.conf" <<CONF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $work/nginx.pid;
-error_log $work/logs/error.log warn;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $work/body;
-  proxy_temp_path $work/proxy;
-  fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi;
-  scgi_temp_path $work/scgi;
-  server {
+port=$(free_port)
+start_nginx 1024 "  server {
     listen 127.0.0.1:$port;
     location / { return 200; }
-  }
-}
-CONF
-"$nginx_bin" -p "$work" -c "$work/nginx.conf" &
-nginx_pid=$!
-for _ in $(seq 50); do
-  curl -s -o /dev/null -I "http://127.0.0.1:$port/" && break
-  sleep 0.1
-done
+  }"
+wait_for_url "http://127.0.0.1:$port/"
 
 cat > "$work/head_close.lua" <<'LUA'
 wrk.method = "HEAD"
@@ -63,8 +36,7 @@ echo "per round: wrk -t1 -c1 -d${seconds}s -s head_close.lua http://127.0.0.1:$p
 echo "           $bench --clock-url http://127.0.0.1:$port/ --seconds $seconds --rounds 1 --tsv"
 : > "$work/rates"
 for _ in $(seq "$rounds"); do
-  wrk_rate=$(wrk -t1 -c1 -d"${seconds}s" -s "$work/head_close.lua" "http://127.0.0.1:$port/" |
-    awk '/Requests\/sec/ {print $2}')
+  wrk_rate=$(wrk_rps "http://127.0.0.1:$port/" 1 "$seconds" -s "$work/head_close.lua")
   ours=$("$bench" --clock-url "http://127.0.0.1:$port/" --seconds "$seconds" --rounds 1 --tsv)
   printf '%s\t%s\n' "$ours" "$wrk_rate" >> "$work/rates"
 done
