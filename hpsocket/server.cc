@@ -214,17 +214,34 @@ void HttpServer::CloseAcceptor() {
 }
 
 void HttpServer::WatchForStalls() {
-  uint64_t seen = callbacks_started_.load(std::memory_order_relaxed);
+  uint64_t seen = callbacks_started_.load();
   std::unique_lock lock(watcher_mutex_);
   while (!watcher_wake_.wait_for(lock, kStallCheck, [this] { return watcher_stop_; })) {
-    const uint64_t now = callbacks_started_.load(std::memory_order_relaxed);
-    if (now == seen && in_callbacks_.load(std::memory_order_relaxed) > 0) {
+    const uint64_t now = callbacks_started_.load();
+    if (now == seen && in_callbacks_.load() > 0) {
       // Someone sits in a callback and nothing else ran since the last look: wake a worker
       // (posted work from outside wakes an idle one), which then serves the waiting events.
       asio::post(io_, [] {});
+    } else if (now == seen) {
+      // Nothing ran for a whole period and nothing runs: sleep until a callback starts. The
+      // count is read again after parking, so a callback that started meanwhile is not missed.
+      watcher_parked_.store(true);
+      if (callbacks_started_.load() == now) {
+        watcher_wake_.wait(lock, [this] { return watcher_stop_ || !watcher_parked_.load(); });
+      }
+      watcher_parked_.store(false);
     }
-    seen = now;
+    seen = callbacks_started_.load();
   }
+}
+
+// Network thread, from the first callback after the watcher parked.
+void HttpServer::WakeWatcher() {
+  {
+    std::lock_guard lock(watcher_mutex_);
+    if (!watcher_parked_.exchange(false)) return;  // another callback woke it already
+  }
+  watcher_wake_.notify_one();
 }
 
 // ------------------------------------------------------------------------------ accepting --

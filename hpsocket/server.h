@@ -126,8 +126,10 @@ class HttpServer {
   class CallbackScope {
    public:
     explicit CallbackScope(HttpServer& server) : server_(server) {
-      server_.in_callbacks_.fetch_add(1, std::memory_order_relaxed);
-      server_.callbacks_started_.fetch_add(1, std::memory_order_relaxed);
+      server_.in_callbacks_.fetch_add(1, std::memory_order_seq_cst);
+      server_.callbacks_started_.fetch_add(1, std::memory_order_seq_cst);
+      // Pairs with the watcher's park: either it sees this callback start or this sees it parked.
+      if (server_.watcher_parked_.load(std::memory_order_seq_cst)) server_.WakeWatcher();
     }
     ~CallbackScope() { server_.in_callbacks_.fetch_sub(1, std::memory_order_relaxed); }
     CallbackScope(const CallbackScope&) = delete;
@@ -150,6 +152,7 @@ class HttpServer {
   void Admit(asio::ip::tcp::socket socket);
   void CloseAcceptor();
   void WatchForStalls();
+  void WakeWatcher();
 
   const Listener& listener_;
   asio::io_context io_;
@@ -166,6 +169,9 @@ class HttpServer {
   bool watcher_stop_ = false;  // guarded by watcher_mutex_
   std::atomic<int> in_callbacks_{0};
   std::atomic<uint64_t> callbacks_started_{0};
+  // True while the watcher sleeps without a timeout because nothing has run for a whole period;
+  // the next callback to start wakes it. An idle server so costs no wake-ups at all.
+  std::atomic<bool> watcher_parked_{false};
 
   mutable std::mutex settings_mutex_;
   ServerSettings settings_;

@@ -10,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "hpsocket/server.h"
 #include "tests/hpsocket/server_test_support.h"
 
 namespace quillmere::testing {
@@ -272,6 +273,8 @@ TEST_F(ServerTest, BlockingCallbackDoesNotStallOtherConnections) {
     Answer(s, id);
     return HPR_OK;
   };
+  // An idle server's watcher sleeps until a callback starts; the blocking one must wake it.
+  std::this_thread::sleep_for(5 * kStallCheck);
   Client blocking(port_);
   ASSERT_TRUE(blocking.Send("GET /block HTTP/1.1\r\n\r\n"));
   ASSERT_TRUE(recorder().WaitForEvent("complete " + std::to_string(AcceptedId(1))));
