@@ -2,33 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/text/hex.h"
+
 namespace quillmere {
 namespace {
 
-std::string Hex(std::string_view bytes) {
-  std::string text;
-  for (const unsigned char b : bytes) {
-    char piece[4];
-    std::snprintf(piece, sizeof piece, "%02X ", b);
-    text += piece;
-  }
-  return text.empty() ? "(empty)" : text;
-}
-
-std::string Hex(std::u16string_view units) {
-  std::string text;
-  for (const char16_t u : units) {
-    char piece[6];
-    std::snprintf(piece, sizeof piece, "%04X ", static_cast<unsigned>(u));
-    text += piece;
-  }
-  return text.empty() ? "(empty)" : text;
-}
+using testing::Hex;
 
 constexpr std::string_view kEuroUtf8 = "\xE2\x82\xAC";
 constexpr std::string_view kEuroGbk = "\x80";

@@ -2,21 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
+
+#include "tests/text/hex.h"
 
 namespace quillmere {
 namespace {
 
-std::string Hex(std::string_view bytes) {
-  std::string text;
-  for (const unsigned char b : bytes) {
-    char piece[4];
-    std::snprintf(piece, sizeof piece, "%02X ", b);
-    text += piece;
-  }
-  return text.empty() ? "(empty)" : text;
-}
+using testing::Hex;
 
 TEST(HexDigitValue, EveryByte) {
   for (int b = 0; b < 256; ++b) {
